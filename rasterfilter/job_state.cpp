@@ -1,0 +1,26 @@
+#include "job_state.h"
+
+#include <cstring>
+
+namespace rf {
+
+JobState g_job;
+
+void resetJobState() {
+  g_job.pageCount = 0;
+  g_job.cancelRequested = 0;
+  g_job.outputBusy = 1;
+  g_job.modelIsListA = 0;
+  g_job.stdoutEnabled = 1;
+  g_job.dpiMode = 0;
+  std::memset(g_job.modelName, 0, sizeof g_job.modelName);
+  g_job.copyStoreFd = 0;
+  g_job.oddPageStoreFd = 0;
+  g_job.evenPageStoreFd = 0;
+  g_job.evenPageSizes.clear();
+  std::memset(g_job.errorText, 0, sizeof g_job.errorText);
+  g_job.cmsLoaded = 0;
+  g_job.blankSuppress = 0;
+}
+
+}  // namespace rf

@@ -1,0 +1,33 @@
+// Job-wide state of rasterfilter: one struct, one instance, one reset.
+// The signal handlers read and write the volatile sig_atomic_t members only.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <vector>
+
+namespace rf {
+
+struct JobState {
+  int pageCount;                          // pages read so far (1-based while a page is produced)
+  volatile std::sig_atomic_t cancelRequested;  // set by SIGTERM
+  volatile std::sig_atomic_t outputBusy;       // 1 while writers run: the keep-alive timer stays silent
+  volatile std::sig_atomic_t modelIsListA;     // cached ModelListA test of modelName, for the handlers
+  int stdoutEnabled;                      // 0: writes reach the page stores only
+  int dpiMode;                            // ModelListA: 1 = 600 dpi, 2 = 1200 dpi; others 0
+  char modelName[1024];                   // the PPD's ModelName
+  int copyStoreFd;                        // page stores; 0 = not open
+  int oddPageStoreFd;
+  int evenPageStoreFd;
+  std::vector<int64_t> evenPageSizes;     // bytes of each stored even page; grows as needed
+  char errorText[1024];                   // failure text shared by all writers
+  uint8_t cmsLoaded;                      // colour-management library loaded
+  int blankSuppress;                      // 0/2 disabled, 1 printer setting, 3 enabled
+};
+
+extern JobState g_job;
+
+// Back to the state of a fresh process (every test fixture calls this).
+void resetJobState();
+
+}  // namespace rf

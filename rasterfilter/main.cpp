@@ -1,0 +1,2 @@
+// rasterfilter: CUPS raster in, printer job out.
+int main() { return 1; }
