@@ -1,2 +1,9 @@
 // rasterfilter: CUPS raster in, printer job out.
-int main() { return 1; }
+//   rasterfilter job-id user title copies options [file]
+#include "job_loop.h"
+#include "job_state.h"
+
+int main(int argc, char* argv[]) {
+  rf::resetJobState();
+  return rf::runRasterJob(argc, argv);
+}
