@@ -1,5 +1,7 @@
 #include "job_state.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 namespace rf {
@@ -11,6 +13,8 @@ void resetJobState() {
   g_job.cancelRequested = 0;
   g_job.outputBusy = 1;
   g_job.modelIsListA = 0;
+  g_job.stdoutFailed = 0;
+  g_job.storeFailed = 0;
   g_job.stdoutEnabled = 1;
   g_job.dpiMode = 0;
   std::memset(g_job.modelName, 0, sizeof g_job.modelName);
@@ -21,6 +25,10 @@ void resetJobState() {
   std::memset(g_job.errorText, 0, sizeof g_job.errorText);
   g_job.cmsLoaded = 0;
   g_job.blankSuppress = 0;
+  g_job.dotCount = 0;
+  g_job.imageChecksum = 0;
+  g_job.outputFd = STDOUT_FILENO;
+  g_job.diagFd = STDERR_FILENO;
 }
 
 }  // namespace rf

@@ -1,4 +1,6 @@
 // Job-wide state of rasterfilter: one struct, one instance, one reset.
+// Members whose fresh value is not 0 carry it as an initializer, so the
+// state is right even before the first resetJobState().
 // The signal handlers read and write the volatile sig_atomic_t members only.
 #pragma once
 
@@ -11,9 +13,11 @@ namespace rf {
 struct JobState {
   int pageCount;                          // pages read so far (1-based while a page is produced)
   volatile std::sig_atomic_t cancelRequested;  // set by SIGTERM
-  volatile std::sig_atomic_t outputBusy;       // 1 while writers run: the keep-alive timer stays silent
+  volatile std::sig_atomic_t outputBusy = 1;     // 1 while writers run: the keep-alive timer stays silent
   volatile std::sig_atomic_t modelIsListA;     // cached ModelListA test of modelName, for the handlers
-  int stdoutEnabled;                      // 0: writes reach the page stores only
+  volatile std::sig_atomic_t stdoutFailed;     // a write to the printer failed: the job is over
+  int storeFailed;                        // a page-store write failed: the stores are incomplete
+  int stdoutEnabled = 1;                  // 0: writes reach the page stores only
   int dpiMode;                            // ModelListA: 1 = 600 dpi, 2 = 1200 dpi; others 0
   char modelName[1024];                   // the PPD's ModelName
   int copyStoreFd;                        // page stores; 0 = not open
@@ -23,6 +27,10 @@ struct JobState {
   char errorText[1024];                   // failure text shared by all writers
   uint8_t cmsLoaded;                      // colour-management library loaded
   int blankSuppress;                      // 0/2 disabled, 1 printer setting, 3 enabled
+  uint64_t dotCount;                      // black dots of the current page (halftoning)
+  uint8_t imageChecksum;                  // byte sum of the last compressed band + UEL_CMD_C
+  int outputFd = 1;                       // the printer stream; standard output, tests point it elsewhere
+  int diagFd = 2;                         // messages for CUPS; standard error, tests point it elsewhere
 };
 
 extern JobState g_job;

@@ -1,0 +1,138 @@
+// Helpers of the stream tests: a captured descriptor, hex dumps of bytes,
+// and write(2) stand-ins that fail or write short.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "job_state.h"
+#include "job_stream.h"
+#include "output_channel.h"
+
+namespace rf::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// "0B 05 15 00 DB": the form the expected bytes are written in.
+inline std::string hex(const uint8_t* data, size_t n) {
+  std::string s;
+  char b[4];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", data[i]);
+    s += b;
+  }
+  return s;
+}
+inline std::string hex(const Bytes& v) { return hex(v.data(), v.size()); }
+inline std::string hex(const std::string& s) {
+  return hex(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+// Joins hex strings with single spaces, skipping empty parts.
+inline std::string join(std::initializer_list<std::string> parts) {
+  std::string s;
+  for (const auto& p : parts) {
+    if (p.empty()) continue;
+    if (!s.empty()) s += ' ';
+    s += p;
+  }
+  return s;
+}
+
+// An anonymous temporary file standing in for standard output, standard
+// error or a page store.
+class Capture {
+ public:
+  Capture() {
+    std::FILE* f = std::tmpfile();
+    fd_ = dup(fileno(f));
+    std::fclose(f);
+  }
+  ~Capture() { close(fd_); }
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  int fd() const { return fd_; }
+  Bytes bytes() const {
+    const off_t end = lseek(fd_, 0, SEEK_END);
+    Bytes v(static_cast<size_t>(end));
+    if (end > 0 && pread(fd_, v.data(), v.size(), 0) != end) v.clear();
+    return v;
+  }
+  std::string text() const {
+    const Bytes v = bytes();
+    return std::string(v.begin(), v.end());
+  }
+  std::string hexdump() const { return hex(bytes()); }
+
+ private:
+  int fd_;
+};
+
+// write(2) that fails with ENOSPC on the n-th call for one descriptor.
+struct FailingWrite {
+  static inline int fd = -1;
+  static inline int failOnCall = 0;
+  static inline int calls = 0;
+  static ssize_t write(int f, const void* data, size_t count) {
+    if (f == fd && ++calls == failOnCall) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::write(f, data, count);
+  }
+  static void arm(int f, int n) {
+    fd = f;
+    failOnCall = n;
+    calls = 0;
+    setOutputWriter(&FailingWrite::write);
+  }
+};
+
+inline int fixed_host(char* name, size_t length) {
+  std::snprintf(name, length, "%s", "printhost");
+  return 0;
+}
+
+// 09:05 on 3 July 2026.
+inline void fixed_time(std::tm* out) {
+  *out = std::tm{};
+  out->tm_min = 5;
+  out->tm_hour = 9;
+  out->tm_mday = 3;
+  out->tm_mon = 6;
+  out->tm_year = 126;
+}
+
+// Every test starts from a fresh job whose printer stream and CUPS log are
+// captured.
+class StreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetJobState();
+    g_job.outputFd = out.fd();
+    g_job.diagFd = diag.fd();
+    setOutputWriter(nullptr);
+    setJobStreamSources(fixed_host, fixed_time);
+  }
+  void TearDown() override {
+    setOutputWriter(nullptr);
+    setJobStreamSources(nullptr, nullptr);
+    resetJobState();
+  }
+  void setModel(const char* name) {
+    std::snprintf(g_job.modelName, sizeof g_job.modelName, "%s", name);
+  }
+  Capture out;
+  Capture diag;
+};
+
+}  // namespace rf::test
