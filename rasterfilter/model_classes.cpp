@@ -288,3 +288,20 @@ size_t paperTableSize(const PaperEntry* table) {
 }
 
 }  // namespace rf
+
+namespace rf {
+
+int findPaperIndex(const unsigned pageSize[2], const PaperEntry* table, int32_t* feedLongEdge) {
+  if (pageSize[0] == 421 && pageSize[1] == 595) {
+    if (feedLongEdge) *feedLongEdge = 1;
+    return 0;
+  }
+  if (table == nullptr) return -1;
+  for (int i = 0; table[i].widthPt != -1; ++i)
+    if (static_cast<uint32_t>(table[i].widthPt) == pageSize[0] &&
+        static_cast<uint32_t>(table[i].heightPt) == pageSize[1])
+      return i;
+  return -1;
+}
+
+}  // namespace rf

@@ -70,3 +70,12 @@ const PaperEntry* paperTableForClass(ModelClass cls);
 size_t paperTableSize(const PaperEntry* table);
 
 }  // namespace rf
+
+namespace rf {
+
+// Row of `table` for a page size in points: a page of 421 x 595 points is
+// A5 fed long edge first (row 0, and *feedLongEdge becomes 1); otherwise
+// the first row of exactly that size.  -1 when no row matches.
+int findPaperIndex(const unsigned pageSize[2], const PaperEntry* table, int32_t* feedLongEdge);
+
+}  // namespace rf

@@ -1,0 +1,74 @@
+// Shared helpers for the test suites.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <cups/raster.h>
+
+namespace testing_support {
+
+std::string binPath(const std::string& program);   // <build>/bin/<program>
+std::string ppdPath(const std::string& fileName);  // <build>/ppd/<file>
+
+struct ProcessResult {
+  int exitStatus = -1;  // exit code, or 128 + signal number
+  std::string out;      // standard output
+  std::string err;      // standard error
+};
+
+struct ProcessOptions {
+  std::vector<std::string> env;  // extra NAME=VALUE entries (override the parent's)
+  std::vector<std::string> unsetEnv;
+  std::string stdinData;         // written to the child's standard input
+  bool stdinFromDevNull = false;
+  int timeoutSeconds = 60;       // the child is killed after this
+};
+
+// Runs argv[0] (a path) with the argument vector, never through a shell.
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& opts = {});
+
+// A private directory removed with everything in it when it goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& data);
+std::string readFile(const std::string& path);
+
+// One page of raster for writeRaster: the header and a function of the
+// line number giving each line's bytes (cupsBytesPerLine of them).
+struct RasterPage {
+  cups_page_header2_t header;
+  std::vector<uint8_t> fill;  // line pattern, repeated down the page (may be empty: white)
+  unsigned linesToWrite = ~0u;  // fewer lines than cupsHeight make a truncated page
+};
+
+// An 8-bit grey page header the way the CUPS pre-filters make it.
+cups_page_header2_t greyHeader(unsigned widthPt, unsigned heightPt, unsigned dpi = 600);
+
+// Writes the pages with libcups's own raster writer.
+std::string writeRaster(const std::vector<RasterPage>& pages,
+                        cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED);
+
+// Renders a PDF of `pages` pages (text and a filled box per page) of the
+// given size in points with Ghostscript; returns the PDF bytes.
+std::string makePdf(int pages, int widthPt = 595, int heightPt = 842);
+
+// Runs the real CUPS chain (pdftopdf, gstoraster) for a PPD over a PDF and
+// returns the CUPS raster it produces.  Ghostscript is pinned as the
+// renderer, so grey levels are repeatable.
+std::string rasterFromPdf(const std::string& ppd, const std::string& pdf,
+                          const std::string& options = "");
+
+}  // namespace testing_support
