@@ -258,3 +258,69 @@ TEST_F(JobStream, TheFirstFailedWriteStopsTheJobRecordsAndIsNamed) {
 
 }  // namespace
 }  // namespace rf::test
+
+namespace rf::test {
+namespace {
+
+TEST(JobStartRecordFromSettings, FollowsTheDriversRules) {
+  const struct {
+    const char* what;
+    JobStartInputs in;
+    uint8_t duplexBits, fineMode, jobSpecBits, density;
+  } cases[] = {
+      {"simplex M", {"258", "t", PLATFORM_M, 0, 0, 0, 0, 0, 4}, 0x00, 0, 0x00, 4},
+      {"duplex C", {"258", "t", PLATFORM_C, 1, 0, 0, 1, 0, 4}, 0x20, 1, 0x10, 4},
+      {"manual duplex C", {"258", "t", PLATFORM_C, 0, 1, 1, 0, 0, 4}, 0x20, 0, 0x10, 4},
+      {"manual duplex Z done by the host", {"258", "t", PLATFORM_Z, 0, 1, 1, 2, 0, 4}, 0x00, 0, 0x10, 4},
+      {"manual duplex Z without support", {"258", "t", PLATFORM_Z, 0, 1, 0, 0, 0, 4}, 0x20, 0, 0x10, 4},
+      {"toner mode sends density 0", {"258", "t", PLATFORM_Z, 0, 0, 0, 0, 1, 4}, 0x00, 0, 0x10, 0},
+      {"density is its low byte", {"258", "t", PLATFORM_Z, 0, 0, 0, 0, 0, 0x103}, 0x00, 0, 0x10, 3},
+  };
+  for (const auto& c : cases) {
+    const JobStartRecord r = makeJobStartRecord(c.in);
+    EXPECT_EQ(r.jobId, 258) << c.what;
+    EXPECT_EQ(r.duplexBits, c.duplexBits) << c.what;
+    EXPECT_EQ(r.fineMode, c.fineMode) << c.what;
+    EXPECT_EQ(r.jobSpecBits, c.jobSpecBits) << c.what;
+    EXPECT_EQ(r.density, c.density) << c.what;
+  }
+  const std::string longTitle(40, 'T');
+  JobStartInputs in{"12x", longTitle.c_str(), PLATFORM_M, 0, 0, 0, 0, 0, 0};
+  JobStartRecord r = makeJobStartRecord(in);
+  EXPECT_EQ(r.jobId, 12);
+  EXPECT_EQ(std::string(r.jobTitle, 32), longTitle.substr(0, 32));
+  in.title = "short";
+  r = makeJobStartRecord(in);
+  EXPECT_EQ(std::string(r.jobTitle, 32), "short" + std::string(27, '\0'));
+  EXPECT_EQ(makeJobEndRecord(5, 2).autoDuplex, 1);
+  EXPECT_EQ(makeJobEndRecord(5, 0).autoDuplex, 0);
+}
+
+using JobLoopGlue = StreamTest;
+
+TEST_F(JobLoopGlue, AModelOfNoClassEndsTheJobWithoutPrinterData) {
+  setModel("Tesvel Unknown Series");
+  const JobStartRecord rec{};
+  EXPECT_FALSE(startJobStream(rec, MODEL_NONE));
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(diag.text().rfind("ERROR: ", 0), 0u);
+  EXPECT_NE(diag.text().find("Tesvel Unknown Series"), std::string::npos);
+}
+
+TEST_F(JobLoopGlue, JobStartAndEndReportFailuresOnTheLog) {
+  setModel(kModelM);
+  const JobStartRecord rec{};
+  ASSERT_TRUE(startJobStream(rec, PLATFORM_M));
+  EXPECT_EQ(g_job.outputBusy, 0) << "conversion follows: the timer may speak";
+  EXPECT_EQ(out.bytes().size(), 153u);
+
+  FailingWrite::arm(out.fd(), 1);
+  EXPECT_FALSE(endJobStream(makeJobEndRecord(1, 0), PLATFORM_M));
+  EXPECT_EQ(diag.text(),
+            "ERROR: main() :: End doc Fail ! \n"
+            "ERROR: Prnt_EndDoc() :: send END_DOC_CMD Fail 0 ==  \n");
+  EXPECT_EQ(out.bytes().size(), 153u);
+}
+
+}  // namespace
+}  // namespace rf::test
