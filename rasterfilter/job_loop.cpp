@@ -13,13 +13,15 @@
 
 #include "cups_binding.h"
 #include "job_state.h"
+#include "job_stream.h"
+#include "keepalive.h"
+#include "output_channel.h"
+#include "page_path.h"
 #include "raster_input.h"
 
 namespace rf {
 
 namespace {
-
-void on_terminate(int) { g_job.cancelRequested = 1; }
 
 enum class LoopExit { EndOfJob, CleanUp };
 
@@ -82,21 +84,6 @@ void skip_page_lines(RasterJob& job) {
       break;
 }
 
-// Reads the page's raster lines, with the progress lines CUPS shows.
-// A read error ends the page early; SIGTERM stops the reading.
-void read_page_lines(RasterJob& job) {
-  const unsigned bpl = job.header.cupsBytesPerLine;
-  const unsigned height = job.header.cupsHeight;
-  std::vector<unsigned char> line(bpl);
-  for (unsigned y = 0; y < height && !g_job.cancelRequested; ++y) {
-    if (y % 128 == 0)
-      std::fprintf(stderr, "INFO: Printing page %d, %d%% complete...\n", g_job.pageCount,
-                   static_cast<int>(uint64_t{y} * 100 / height));
-    std::memset(line.data(), 0, bpl);
-    if (cups().cupsRasterReadPixels(job.raster, line.data(), bpl) == 0) break;
-  }
-}
-
 // Page loop steps 6 and 9 to 12: manual duplex support and the
 // conversions applied to the settings on every page.
 void read_manual_duplex_support(RasterJob& job) {
@@ -107,6 +94,32 @@ void read_manual_duplex_support(RasterJob& job) {
       job.supportManualDuplex = 1;
   }
   std::fprintf(stderr, "-------SupportManualDuplex is %d\n", job.supportManualDuplex);
+}
+
+// First page: the job start on the printer stream, and the keep-alive
+// timer for the printers that drop a silent host.
+void start_job(RasterJob& job) {
+  const JobSettings& s = job.settings;
+  job.replayCopies = static_cast<int>(job.header.NumCopies);
+  if (job.modelClass == PLATFORM_C || job.modelClass == PLATFORM_Z) startKeepAliveTimer();
+
+  JobStartRecord rec{};
+  rec.jobId = static_cast<int32_t>(std::strtol(job.argv[1], nullptr, 10));
+  // The first 32 bytes of the title, zero-padded.
+  std::memcpy(rec.jobTitle, job.argv[3], strnlen(job.argv[3], sizeof rec.jobTitle));
+  if (job.modelClass == PLATFORM_Z && job.supportManualDuplex == 1 && s[JobKey::ManualDuplex] == 1)
+    rec.duplexBits = 0;
+  else
+    rec.duplexBits = (s[JobKey::Duplex] != 0 || s[JobKey::ManualDuplex] == 1) ? 0x20 : 0;
+  rec.fineMode = s[JobKey::FineMode] == 1 ? 1 : 0;
+  rec.jobSpecBits = job.modelClass == PLATFORM_M ? 0 : 0x10;
+  rec.density = s[JobKey::TonerMode] == 1 ? 0 : static_cast<uint8_t>(s[JobKey::Density] & 0xFF);
+
+  g_job.outputBusy = 1;
+  if (Prnt_StartDoc(&rec, job.modelClass) == 0) failureReport("main() :: Start doc Fail ! \n");
+  std::fflush(stdout);
+  g_job.outputBusy = 0;
+  // The page stores for collated copies and manual duplex open here.
 }
 
 LoopExit page_loop(RasterJob& job) {
@@ -139,11 +152,19 @@ LoopExit page_loop(RasterJob& job) {
     parsePageOptions(job);
     applyPageSettings(job);
 
-    if (g_job.pageCount == 1) job.replayCopies = static_cast<int>(job.header.NumCopies);
+    if (job.modelClass == MODEL_NONE) {
+      // No dialect for this printer: nothing at all goes to it.
+      reportUnsupportedModel(g_job.modelName);
+      job.unsupportedModel = true;
+      return LoopExit::CleanUp;
+    }
+    if (g_job.pageCount == 1) start_job(job);
+    if (g_job.stdoutFailed) return LoopExit::CleanUp;
 
-    // The page image path takes over here: geometry, page start, the
-    // raster lines into the page buffer, halftone, image and page end.
-    read_page_lines(job);
+    PageOutcome outcome = convertAndSendPage(job);
+    if (outcome == PageOutcome::CleanUp) return LoopExit::CleanUp;
+    if (g_job.stdoutFailed) return LoopExit::CleanUp;
+    if (outcome == PageOutcome::EndOfJob) return LoopExit::EndOfJob;
 
     std::fflush(stdout);
     g_job.outputBusy = 0;
@@ -153,7 +174,12 @@ LoopExit page_loop(RasterJob& job) {
 
 void end_of_job(RasterJob& job) {
   g_job.outputBusy = 1;
-  (void)job;
+  std::fflush(stdout);
+  g_job.outputBusy = 1;
+  JobEndRecord end{};
+  end.pageNumber = g_job.pageCount;
+  end.autoDuplex = job.settings[JobKey::Duplex] != 0 ? 1 : 0;
+  if (Prnt_EndDoc(&end, job.modelClass) == 0) failureReport("main() :: End doc Fail ! \n");
   std::fflush(stdout);
 }
 
@@ -172,12 +198,17 @@ int clean_up(RasterJob& job) {
   if (job.settings[JobKey::ManualDuplex] == 1) sleep(10);
 
   g_job.outputBusy = 0;
+  if (g_job.stdoutFailed) {
+    reportOutputLost();
+    return 1;
+  }
+  if (job.unsupportedModel) return 1;
   if (g_job.pageCount == 0) {
     std::fputs("ERROR: No pages found!\n", stderr);
     return 1;
   }
   std::fputs("INFO: Ready to print.\n", stderr);
-  return 0;
+  return job.pageFailed ? 1 : 0;
 }
 
 }  // namespace
@@ -251,7 +282,7 @@ int runRasterJob(int argc, char* argv[]) {
 
   job.raster = cups().cupsRasterOpen(job.inputFd, CUPS_RASTER_READ);
   g_job.cancelRequested = 0;
-  std::signal(SIGTERM, on_terminate);
+  installSignalHandlers();
 
   if (!open_ppd(job)) {
     if (job.raster) cups().cupsRasterClose(job.raster);

@@ -9,6 +9,7 @@
 
 #include "job_settings.h"
 #include "model_classes.h"
+#include "stream_records.h"
 
 namespace rf {
 
@@ -34,6 +35,10 @@ struct RasterJob {
   std::string optionText;            // PLATFORM_Z: user options + PPD defaults
   int numOptions = 0;
   cups_option_t* options = nullptr;  // this page's parsed options
+
+  PageStartRecord lastPageStart{};    // reused for blank back sides
+  bool pageFailed = false;           // a page could not be converted: exit status 1
+  bool unsupportedModel = false;     // no dialect for the model: exit status 1
 
   char platformText[1024] = {};
   char supportManualDuplexText[1024] = {};

@@ -155,6 +155,17 @@ TEST(RasterFilterPages, ClassComesFromThePpdTextOnlyForUnknownModels) {
   }
 }
 
+TEST(RasterFilterPages, AModelOfNoClassGetsNoPrinterDataAtAll) {
+  TempDir dir;
+  std::string ppd = dir.file("p.ppd");
+  writeFile(ppd, makePpdText("Tesvel Unknown Series"));
+  ProcessResult r = runOnRaster(writeRaster({greyPage(420, 595)}), ppd);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(has(r.err, "ERROR: The model \"Tesvel Unknown Series\" is not supported by this driver.\n"))
+      << r.err;
+}
+
 TEST(RasterFilterPages, ModelListAModelsDecideTheirResolutionOnce) {
   std::string raster = writeRaster({greyPage(420, 595), greyPage(420, 595)});
   ProcessResult r = runOnRaster(raster, ppdPath("tesvel-txa.ppd"), "DPI1200=True");
