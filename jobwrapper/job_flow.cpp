@@ -146,7 +146,7 @@ int run_job(int argc, char** argv) {
   JobArgs args = make_job_args(argc, argv);
   const char* const* a = args.v;
 
-  char deviceId[kPathSize];
+  char deviceId[kDeviceIdBufferSize];
   int idLength = static_cast<int>(sizeof deviceId) - 1;
   bool haveId = GetDeviceId(deviceId, &idLength);
   if (!IsSupportedModel(deviceId, haveId, &g_wrap.g_bJobControlModel)) {

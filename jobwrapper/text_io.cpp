@@ -3,7 +3,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -15,7 +14,7 @@ bool read_line(FILE* in, LineBuffer* line) {
   line->len = 0;
   line->whole = true;
   int c = 0;
-  while (line->len < kLineBufferSize - 1 && (c = getc(in)) != EOF) {
+  while (line->len < kLineBufferSize - 1 && (c = getc_unlocked(in)) != EOF) {
     line->data[line->len++] = static_cast<char>(c);
     if (c == '\n') break;
   }
@@ -23,7 +22,7 @@ bool read_line(FILE* in, LineBuffer* line) {
   if (line->len == 0) return false;
   if (line->data[line->len - 1] != '\n' && line->len == kLineBufferSize - 1) {
     // Buffer full without a line end: a whole line only if the file ends here.
-    int next = getc(in);
+    int next = getc_unlocked(in);
     if (next != EOF) {
       ungetc(next, in);
       line->whole = false;

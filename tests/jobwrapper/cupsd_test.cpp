@@ -87,6 +87,16 @@ class Cupsd {
   std::string out(const std::string& name) const { return root_.file("out/" + name); }
   std::string errorLog() const { return jwtest::readFile(root_.file("log/error_log")); }
 
+  // The page log's line for job 1 (CUPS writes it as the job ends).
+  std::string pageLogLine() const {
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      std::string log = jwtest::readFile(root_.file("log/page_log"));
+      if (!log.empty() || Clock::now() > deadline) return log;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+
   // The job's own lines of the log, for failure messages.
   std::string jobLog() const {
     std::string all = errorLog(), lines;
@@ -174,6 +184,8 @@ TEST_F(CupsdTest, TheBackendsDeviceIdDecidesOverTheNickname) {
   EXPECT_EQ(log.find("can\\'t find 1284 information."), std::string::npos);
   EXPECT_EQ(log.find("attr->value"), std::string::npos) << "the nickname is not consulted";
   EXPECT_NE(log.find("PAGE: 2 1"), std::string::npos);
+  // CUPS counts the pages of the last filter only: ours.
+  EXPECT_NE(cupsd->pageLogLine().find(" total 2 "), std::string::npos) << cupsd->pageLogLine();
 }
 
 TEST_F(CupsdTest, ADeviceIdWithoutTheClassFieldRefusesTheJob) {
