@@ -2,11 +2,15 @@
 #   make test   install what is missing, build, run every test
 #   make demo   install what is missing, build, print a sample job
 #   make bench  build and run the benchmarks
+#   make install / make uninstall  (PREFIX, DESTDIR honoured)
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+.PHONY: all deps configure build test demo bench install uninstall clean
 
 all: build
 
@@ -27,6 +31,14 @@ demo: build
 
 bench: build
 	./scripts/bench.sh $(BUILD)
+
+# Installs the filters where CUPS runs them, prndecode under PREFIX, the
+# PPDs and the udev rule; DESTDIR stages the install elsewhere.
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	DESTDIR=$(DESTDIR) cmake --build $(BUILD) --target uninstall
 
 clean:
 	rm -rf $(BUILD) demo-out

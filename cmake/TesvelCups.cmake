@@ -33,8 +33,21 @@ set_target_properties(Cups::image PROPERTIES
   INTERFACE_LINK_LIBRARIES Cups::cups)
 
 # CUPS's own directories, for install rules and for tests that run the
-# real filter chain.  Each can be overridden on the command line.
+# real filter chain: pkg-config first, then cups-config, then the usual
+# default.  Each can be overridden on the command line.
 find_program(CUPS_CONFIG cups-config)
+if(NOT CUPS_SERVERBIN AND PKG_CONFIG_FOUND AND CUPS_PC_FOUND)
+  pkg_get_variable(_pc_serverbin cups cups_serverbin)
+  if(_pc_serverbin)
+    set(CUPS_SERVERBIN ${_pc_serverbin} CACHE PATH "CUPS server binary directory")
+  endif()
+endif()
+if(NOT CUPS_DATADIR AND PKG_CONFIG_FOUND AND CUPS_PC_FOUND)
+  pkg_get_variable(_pc_datadir cups cups_datadir)
+  if(_pc_datadir)
+    set(CUPS_DATADIR ${_pc_datadir} CACHE PATH "CUPS data directory")
+  endif()
+endif()
 if(NOT CUPS_SERVERBIN)
   set(_serverbin /usr/lib/cups)
   if(CUPS_CONFIG)

@@ -1,0 +1,12 @@
+# Removes every file listed in the install manifest (DESTDIR honoured).
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} not found")
+endif()
+file(STRINGS "${MANIFEST}" _files)
+foreach(_f ${_files})
+  set(_path "$ENV{DESTDIR}${_f}")
+  if(EXISTS "${_path}" OR IS_SYMLINK "${_path}")
+    message(STATUS "Removing ${_path}")
+    file(REMOVE "${_path}")
+  endif()
+endforeach()
