@@ -153,6 +153,25 @@ TEST(JbigT82, WhiteAndBlackRunsWithSparseMarks) {
   check(b, 13, "runs");
 }
 
+TEST(JbigT82, SeededSweepOfSmallImages) {
+  // Many small images of every density and stripe height: each stripe's
+  // flush, carry and trailing-zero handling is exercised thousands of times.
+  uint32_t state = 2024;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  for (int n = 0; n < 3000; ++n) {
+    const int w = 8 * static_cast<int>(1 + next() % 12);
+    const int h = static_cast<int>(1 + next() % 24);
+    const int l0 = static_cast<int>(1 + next() % 8);
+    const double density = (next() % 1000) / 1000.0;
+    const Bitmap b = random_bitmap(w, h, density * density, next());
+    check(b, l0, "sweep " + std::to_string(n));
+    if (HasFailure()) break;
+  }
+}
+
 TEST(JbigT82, WidthsFrom8ToBeyond9600) {
   uint32_t seed = 100;
   for (int w : {8, 16, 24, 32, 56, 64, 200, 1000, 2400, 4736, 4800, 9600, 9608, 10200}) {
