@@ -10,7 +10,9 @@
 #include "cups_binding.h"
 #include "job_state.h"
 #include "output_channel.h"
+#include "page_image.h"
 #include "page_stream.h"
+#include "halftone.h"
 
 namespace rf {
 
@@ -108,6 +110,10 @@ int rotate180Decision(const RasterJob& job, const PageStartRecord& rec) {
     if ((zPlain && rec.specFlagsB == 0) || (!zPlain && rec.specFlagsB == 0x40)) return 1 - r;
   }
   return r;
+}
+
+bool widenedMode(const RasterJob& job) {
+  return g_job.modelIsListA && g_job.dpiMode == 2 && job.doubleWidth == 0;
 }
 
 uint64_t monoRowWidth(const RasterJob& job, uint32_t fwImgWPixel) {
@@ -248,6 +254,52 @@ bool read_lines(RasterJob& job, const PageGeometry& geo, PageBuffers& b) {
   return !g_job.cancelRequested;
 }
 
+// Each bit of a byte doubled: the pixel drawn twice across at 1200 dpi.
+struct DoubledBits {
+  uint16_t value[256];
+  constexpr DoubledBits() : value() {
+    for (int b = 0; b < 256; ++b) {
+      uint16_t v = 0;
+      for (int i = 0; i < 8; ++i)
+        if (b & (0x80 >> i)) v |= static_cast<uint16_t>(0xC000 >> (2 * i));
+      value[b] = v;
+    }
+  }
+};
+constexpr DoubledBits kDoubledBits;
+
+// Widens a page of `lines` lines of `bytesPerLine` bytes into lines of
+// twice the bytes, in place (the buffer holds the wide page).  Works from
+// the last byte back, so nothing is overwritten before it is read.
+void widen_lines(uint8_t* page, size_t bytesPerLine, size_t lines) {
+  for (size_t k = lines; k-- > 0;) {
+    const uint8_t* src = page + k * bytesPerLine;
+    uint8_t* dst = page + k * 2 * bytesPerLine;
+    for (size_t i = bytesPerLine; i-- > 0;) {
+      const uint16_t v = kDoubledBits.value[src[i]];
+      dst[2 * i] = static_cast<uint8_t>(v >> 8);
+      dst[2 * i + 1] = static_cast<uint8_t>(v);
+    }
+  }
+}
+
+// The 1-bit page from the grey page.
+void make_mono_page(RasterJob& job, const PageGeometry& geo, PageBuffers& b, bool quarter) {
+  const JobSettings& s = job.settings;
+  if (g_job.modelIsListA) {
+    std::fputs("HalftoneDither二值化处理", stderr);
+    g_job.cmsLoaded = 0;
+  } else {
+    std::fputs("默认使用halftone处理\n", stderr);
+  }
+  const unsigned valid = quarter ? job.header.cupsHeight : job.header.cupsBytesPerLine;
+  HalftoneDither(b.grey.get(), geo.fwImgWPixel, static_cast<int>(geo.fwImgHPixel), b.mono.get(), valid,
+                 s[JobKey::NegativePrint], s[JobKey::DPI1200], job.modelClass);
+  // At 1200 dpi these printers take lines of twice the pixels; the screen
+  // made one bit per pixel, so each pixel is drawn twice across.
+  if (widenedMode(job)) widen_lines(b.mono.get(), geo.fwImgWPixel / 8, geo.fwImgHPixel);
+}
+
 }  // namespace
 
 PageOutcome convertAndSendPage(RasterJob& job) {
@@ -282,10 +334,13 @@ PageOutcome convertAndSendPage(RasterJob& job) {
     std::swap(geo.fwImgWPixel, geo.fwImgHPixel);
   }
 
-  // The page image (halftone and compressed image data) goes here, between
-  // page start and page end.
+  make_mono_page(job, geo, buffers, quarter);
 
   g_job.outputBusy = 1;
+  PageImageRecord image = makePageImageRecord(job, geo, buffers.mono.get());
+  bandWideLines = widenedMode(job);
+  if (Prnt_SendPage(&image, job.modelClass) == 0) failureReport("main() :: Send page Fail!\n");
+  std::fflush(stdout);
   PageEndRecord end = makePageEndRecord(job);
   if (Prnt_EndPage(&end, job.modelClass) == 0) failureReport("main() :: End page Fail ! \n");
   std::fflush(stdout);

@@ -22,6 +22,12 @@ void fillPageStart(RasterJob& job, PageStartRecord& record, PageGeometry& geomet
 // The page's 180-degree turn for duplex back sides and manual duplex.
 int rotate180Decision(const RasterJob& job, const PageStartRecord& record);
 
+// The 1200-dpi mode of the ModelListA models: every line of the page is
+// coded with twice its pixels.  A page whose width is already doubled (the
+// four-level PLATFORM_M mode) is not widened a second time: one width per
+// page for the records, the buffer and the coder.
+bool widenedMode(const RasterJob& job);
+
 // Width in pixels of one line of the 1-bit page buffer: twice the image
 // width for the double-width modes.
 uint64_t monoRowWidth(const RasterJob& job, uint32_t fwImgWPixel);

@@ -1,0 +1,165 @@
+#include "page_image.h"
+
+#include <cstring>
+#include <new>
+
+#include "job_state.h"
+#include "keepalive.h"
+#include "output_channel.h"
+#include "stream_format.h"
+
+namespace rf {
+
+namespace {
+
+constexpr uint32_t kBandLines = 256;  // PLATFORM_Z band height
+
+// JBIG parameters the printer expects for each dialect.
+JbigBih bih_for(const PageImageRecord& rec, ModelClass cls) {
+  JbigBih b{};
+  b.P = 1;
+  b.ParamImgWidth = rec.imageWidth;
+  b.ParamImgHeight = rec.imageHeight;
+  if (cls == PLATFORM_C) {
+    b.ParamL0 = static_cast<int64_t>(rec.stripeLines);
+    b.MX = 8;
+    b.Options = 0x08;
+  } else if (cls == PLATFORM_Z) {
+    b.DL = 0xFF;
+    b.Order = 3;
+    b.Options = 0x58;
+  } else {
+    b.ParamL0 = 256;
+    b.Order = 3;
+    b.Options = 0x5C;
+  }
+  return b;
+}
+
+uint8_t byte_sum(const uint8_t* p, size_t n) {
+  unsigned s = 0;
+  for (size_t i = 0; i < n; ++i) s += p[i];
+  return static_cast<uint8_t>(s);
+}
+
+bool send(const void* data, size_t n, const char* failure) {
+  if (SendDataToFile(data, static_cast<int>(n), 1) == 1) return true;
+  prependErrorText(failure);
+  return false;
+}
+
+int send_chunk_stream(const JbigBih& bih, const std::vector<uint8_t>& out, size_t n) {
+  uint8_t chunk[64];
+  BiLevelHeader h;
+  h.dl = bih.DL;
+  h.d = bih.D;
+  h.p = bih.P;
+  h.xd = static_cast<uint32_t>(bih.ParamImgWidth);
+  h.yd = static_cast<uint32_t>(bih.ParamImgHeight);
+  h.l0 = static_cast<uint32_t>(bih.ParamL0);
+  h.mx = bih.MX;
+  h.my = bih.MY;
+  h.order = bih.Order;
+  h.options = bih.Options;
+  size_t len = fillJbigParamChunk(chunk, h);
+  if (!send(chunk, len, "Prnt_SendPage() :: send JBIG_PARAM_CMD Fail 0 ==  \n")) return 0;
+  size_t offset = 0;
+  for (size_t piece : jbigDataPieces(n)) {
+    len = fillChunkHeader(chunk, static_cast<uint32_t>(piece + kChunkHeaderSize), JBIG_DATA_CMD, 0, 0,
+                          kChunkMark);
+    if (!send(chunk, len, "Prnt_SendPage() :: send JBIG_DATA_CMD Fail 0 ==  \n")) return 0;
+    if (!send(out.data() + offset, piece, "Prnt_SendPage() :: Send compressed data and cmd fail.  \n"))
+      return 0;
+    offset += piece;
+  }
+  len = fillEmptyChunk(chunk, JBIG_END_CMD);
+  if (!send(chunk, len, "Prnt_SendPage() :: send JBIG_END_CMD Fail 0 ==  \n")) return 0;
+  return 1;
+}
+
+}  // namespace
+
+size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, int mode) {
+  const bool wide = bandWideLines;
+  const size_t lineBytes = static_cast<size_t>(bih.ParamImgWidth) / 8 * (wide ? 2 : 1);
+  const size_t height = static_cast<size_t>(bih.ParamImgHeight);
+  const bool banded = mode == 2;
+  const size_t bandCount = banded ? (height + kBandLines - 1) / kBandLines : 1;
+  const size_t stride = banded ? lineBytes * kBandLines : lineBytes * height;
+
+  std::vector<uint8_t> band(stride);
+  out.clear();
+  out.reserve(2 * lineBytes * height);
+  if (!band_output_allocate(2 * stride)) throw std::bad_alloc();
+
+  for (size_t i = 0; i < bandCount; ++i) {
+    size_t bandHeaderAt = out.size();
+    size_t lines = height;
+    if (banded) {
+      std::memset(band.data(), 0, band.size());
+      lines = (i + 1 == bandCount && height % kBandLines != 0) ? height % kBandLines : kBandLines;
+      bih.ParamImgHeight = static_cast<int64_t>(lines);
+      bih.ParamL0 = static_cast<int64_t>(lines);
+      std::memcpy(band.data(), rec.pageBitmap + i * stride, lines * lineBytes);
+      out.resize(out.size() + kLenBandHeader);
+    } else {
+      std::memcpy(band.data(), rec.pageBitmap, stride);
+    }
+    if (compressBand(band.data(), bih) == 1)
+      g_job.imageChecksum = static_cast<uint8_t>(byte_sum(bandOutputBuffer, bandOutputLength) + kUelCmdCSum);
+    if (banded) {
+      BandHeaderFields f;
+      f.p = bih.P;
+      f.width = static_cast<uint32_t>(bih.ParamImgWidth);
+      f.lines = static_cast<uint32_t>(lines);
+      f.mx = bih.MX;
+      f.my = bih.MY;
+      f.order = bih.Order;
+      f.options = bih.Options;
+      f.compressedSize = bandOutputLength;
+      f.bandIndex = static_cast<uint32_t>(i);
+      fillCmdBandHeader(out.data() + bandHeaderAt, f);
+    }
+    out.insert(out.end(), bandOutputBuffer, bandOutputBuffer + bandOutputLength);
+    bandOutputLength = 0;
+  }
+  band_output_free();
+  return out.size();
+}
+
+int Prnt_SendPage(PageImageRecord* rec, ModelClass cls) {
+  if (rec == nullptr) return 0;
+  if (cls != PLATFORM_C && cls != PLATFORM_Z && cls != PLATFORM_M) return 0;
+
+  std::vector<uint8_t> out;
+  JbigBih bih = bih_for(*rec, cls);
+  size_t n = 0;
+  try {
+    n = compressPageBands(*rec, bih, out, cls == PLATFORM_Z ? 2 : 1);
+  } catch (const std::bad_alloc&) {
+    band_output_free();
+    prependErrorText("Prnt_SendPage() :: malloc Fail .  \n");
+    return 0;
+  }
+
+  if (cls == PLATFORM_M) {
+    rec->dataSize = static_cast<int32_t>(n);
+    return send_chunk_stream(bih, out, n);
+  }
+
+  uint8_t record[kMaxRecordSize];
+  if (cls == PLATFORM_Z) {
+    rec->dataSize = 0;
+    size_t len = fillCmdCoverageZ(record, g_job.dotCount);
+    if (!send(record, len, "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n")) return 0;
+    Insert00();
+  } else {
+    rec->dataSize = static_cast<int32_t>(n);
+  }
+  size_t len = fillCmdRasterImage(record, *rec);
+  if (!send(record, len, "Prnt_SendPage() :: send cmdRasterImage Fail .  \n")) return 0;
+  if (!send(out.data(), n, "Prnt_SendPage() :: Send compressed data and cmd fail.  \n")) return 0;
+  return 1;
+}
+
+}  // namespace rf
