@@ -71,23 +71,6 @@ constexpr std::array<MaskByte, 256> make_mask_bytes() {
 }
 constexpr std::array<MaskByte, 256> kMaskBytes = make_mask_bytes();
 
-// Four-level packing: index (hi << 4) | lo, where bit i of hi and lo are
-// the two bits of pixel i's level; pixel 0 lands in bits 7-6.
-constexpr std::array<uint8_t, 256> make_level_pack() {
-  std::array<uint8_t, 256> table{};
-  for (unsigned index = 0; index < 256; ++index) {
-    unsigned packed = 0;
-    for (unsigned i = 0; i < 4; ++i) {
-      const unsigned hi = (index >> (4 + i)) & 1u;
-      const unsigned lo = (index >> i) & 1u;
-      packed |= ((hi << 1) | lo) << (6 - 2 * i);
-    }
-    table[index] = static_cast<uint8_t>(packed);
-  }
-  return table;
-}
-constexpr std::array<uint8_t, 256> kLevelPack = make_level_pack();
-
 inline unsigned level_of(unsigned grey, unsigned threshold) {
   if (grey == 0) return LevelMap[255];
   const int excess = 255 - static_cast<int>(grey) - static_cast<int>(threshold);
@@ -145,12 +128,14 @@ void four_level_line(const uint8_t* grey, const uint8_t* thresholds, unsigned ti
 #if defined(__SSE2__)
   // With s = g + t saturated at 255, the level is [s <= 254] + [s <= 231]
   // + [s <= 191] (LevelMap's steps at 1, 24 and 64 of 255 - s), and 3 for
-  // g == 0.  a <= b is min(a, b) == a.
-  const __m128i flipv = _mm_set1_epi8(static_cast<char>(flip));
-  const __m128i zero = _mm_setzero_si128();
+  // g == 0.  a <= b is min(a, b) == a, and a true compare is -1.
+  const __m128i flipv = _mm_set1_epi8(static_cast<char>(flip & 3));
+  const __m128i three = _mm_set1_epi8(3);
   const __m128i k254 = _mm_set1_epi8(static_cast<char>(254));
   const __m128i k231 = _mm_set1_epi8(static_cast<char>(231));
   const __m128i k191 = _mm_set1_epi8(static_cast<char>(191));
+  const __m128i lowByte = _mm_set1_epi16(0x00FF);
+  const __m128i lowWord = _mm_set1_epi32(0x0000FFFF);
   for (; j + kStep <= width; j += kStep) {
     const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + j));
     const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(thresholds + c));
@@ -158,16 +143,19 @@ void four_level_line(const uint8_t* grey, const uint8_t* thresholds, unsigned ti
     const __m128i le254 = _mm_cmpeq_epi8(_mm_min_epu8(s, k254), s);
     const __m128i le231 = _mm_cmpeq_epi8(_mm_min_epu8(s, k231), s);
     const __m128i le191 = _mm_cmpeq_epi8(_mm_min_epu8(s, k191), s);
-    const __m128i black = _mm_cmpeq_epi8(g, zero);
-    const __m128i hi = _mm_xor_si128(_mm_or_si128(le231, black), flipv);
-    const __m128i lo = _mm_xor_si128(
-        _mm_or_si128(_mm_or_si128(_mm_andnot_si128(le231, le254), le191), black), flipv);
-    const unsigned hiMask = static_cast<unsigned>(_mm_movemask_epi8(hi));
-    const unsigned loMask = static_cast<unsigned>(_mm_movemask_epi8(lo));
-    uint8_t* o = out + j / 4;
-    for (unsigned n = 0; n < 4; ++n) {
-      o[n] = kLevelPack[((hiMask >> (4 * n)) & 0xF) << 4 | ((loMask >> (4 * n)) & 0xF)];
-    }
+    const __m128i black = _mm_and_si128(_mm_cmpeq_epi8(g, _mm_setzero_si128()), three);
+    __m128i level = _mm_sub_epi8(_mm_sub_epi8(_mm_sub_epi8(_mm_setzero_si128(), le254), le231), le191);
+    level = _mm_xor_si128(_mm_or_si128(level, black), flipv);
+    // Pack the bytes of each 32-bit lane, pixel 0 first: pairs into
+    // nibbles (first << 2 | second), then nibble pairs into a byte, then
+    // the four lane bytes side by side.
+    const __m128i pairs = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(level, 2), lowByte),
+                                       _mm_srli_epi16(level, 8));
+    const __m128i quads = _mm_or_si128(_mm_and_si128(_mm_slli_epi32(pairs, 4), lowWord),
+                                       _mm_srli_epi32(pairs, 16));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quads, quads), _mm_setzero_si128());
+    const uint32_t packed = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+    std::memcpy(out + j / 4, &packed, sizeof packed);
     advance(&c, kStep, tile);
   }
 #endif
