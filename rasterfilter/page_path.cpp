@@ -297,7 +297,11 @@ void make_mono_page(RasterJob& job, const PageGeometry& geo, PageBuffers& b, boo
                  s[JobKey::NegativePrint], s[JobKey::DPI1200], job.modelClass);
   // At 1200 dpi these printers take lines of twice the pixels; the screen
   // made one bit per pixel, so each pixel is drawn twice across.
-  if (widenedMode(job)) widen_lines(b.mono.get(), geo.fwImgWPixel / 8, geo.fwImgHPixel);
+  // The coverage record counts the dots the printer receives: twice as many.
+  if (widenedMode(job)) {
+    widen_lines(b.mono.get(), geo.fwImgWPixel / 8, geo.fwImgHPixel);
+    g_job.dotCount *= 2;
+  }
 }
 
 }  // namespace
