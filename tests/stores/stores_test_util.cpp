@@ -1,0 +1,65 @@
+#include "stores_test_util.h"
+
+#include <dirent.h>
+
+#include <sstream>
+
+namespace stores_test {
+
+using testing_support::ProcessResult;
+using testing_support::runProcess;
+
+std::vector<std::string> dirEntries(const std::string& dir) {
+  std::vector<std::string> out;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") out.push_back(name);
+  }
+  closedir(d);
+  return out;
+}
+
+namespace {
+
+ProcessResult inspect(const std::string& stream, std::vector<std::string> args) {
+  testing_support::TempDir dir;
+  const std::string file = dir.file("job.prn");
+  testing_support::writeFile(file, stream);
+  std::vector<std::string> argv = {testing_support::binPath("prndecode")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(file);
+  return runProcess(argv);
+}
+
+}  // namespace
+
+std::string inspectorListing(const std::string& stream, const std::string& dialect) {
+  std::vector<std::string> args = {"--list"};
+  if (!dialect.empty()) args.insert(args.end(), {"--dialect", dialect});
+  return inspect(stream, args).out;
+}
+
+std::vector<std::string> pageSequence(const std::string& stream, const std::string& dialect) {
+  std::vector<std::string> out;
+  std::istringstream lines(inspectorListing(stream, dialect));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("page ", 0) == 0) {
+      const size_t at = line.find(" number=");
+      out.push_back("page " + line.substr(at + 8, line.find(' ', at + 8) - at - 8));
+    } else if (line.rfind("manualDuplexCmd ", 0) == 0 || line.find("MANUAL_DUPLEX_CMD") != std::string::npos) {
+      out.push_back("duplex");
+    } else if (line.find("@PJL EOJ") != std::string::npos || line.find("END_DOC_CMD") != std::string::npos) {
+      out.push_back("eoj");
+    }
+  }
+  return out;
+}
+
+std::string checkStream(const std::string& stream) {
+  const ProcessResult r = inspect(stream, {"--check", "--no-images"});
+  return r.exitStatus == 0 ? "" : r.out + r.err;
+}
+
+}  // namespace stores_test

@@ -1,0 +1,81 @@
+// Helpers of the page-store and colour-management tests: anonymous files
+// standing in for the printer stream and the CUPS log, and the stream
+// inspector run over what the driver wrote.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "job_state.h"
+#include "test_support.h"
+
+namespace stores_test {
+
+// An anonymous temporary file.
+class Capture {
+ public:
+  Capture() {
+    std::FILE* f = std::tmpfile();
+    fd_ = dup(fileno(f));
+    std::fclose(f);
+  }
+  ~Capture() { close(fd_); }
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  int fd() const { return fd_; }
+  std::string text() const {
+    const off_t end = lseek(fd_, 0, SEEK_END);
+    std::string s(static_cast<size_t>(end > 0 ? end : 0), '\0');
+    if (end > 0 && pread(fd_, &s[0], s.size(), 0) != end) s.clear();
+    return s;
+  }
+
+ private:
+  int fd_;
+};
+
+// Fresh job state with the printer stream and the CUPS log in captures,
+// and $TMPDIR in a private directory (checked empty at the end).
+struct StoreFixture : testing::Test {
+  void SetUp() override {
+    rf::resetJobState();
+    rf::g_job.outputFd = out.fd();
+    rf::g_job.diagFd = log.fd();
+    const char* old = std::getenv("TMPDIR");
+    hadTmp = old != nullptr;
+    if (old) oldTmp = old;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (hadTmp) setenv("TMPDIR", oldTmp.c_str(), 1);
+    else unsetenv("TMPDIR");
+    rf::resetJobState();
+  }
+  Capture out, log;
+  testing_support::TempDir tmp;
+  bool hadTmp = false;
+  std::string oldTmp;
+};
+
+// Names of the entries of a directory other than "." and "..".
+std::vector<std::string> dirEntries(const std::string& dir);
+
+// The stream inspector's reading of a printer file, one token per event:
+// "page N" for each page it decoded (N the page's number), "duplex" for
+// the manual-duplex command, "eoj" for the job end.  dialect: "Z", "C",
+// "M" or "" (taken from the stream).
+std::vector<std::string> pageSequence(const std::string& stream, const std::string& dialect = "");
+
+// The inspector's listing (--list) of a printer file.
+std::string inspectorListing(const std::string& stream, const std::string& dialect = "");
+
+// Runs the inspector with --check; empty when the stream passes, else its
+// complaint.
+std::string checkStream(const std::string& stream);
+
+}  // namespace stores_test
