@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "job_state.h"
@@ -145,45 +144,6 @@ void formatJobTime(char* buffer) {
 void setJobStreamSources(HostNameFn hostName, LocalTimeFn localTime) {
   g_hostName = hostName ? hostName : ::gethostname;
   g_localTime = localTime ? localTime : system_local_time;
-}
-
-JobStartRecord makeJobStartRecord(const JobStartInputs& in) {
-  JobStartRecord rec{};
-  rec.jobId = in.jobIdArg ? static_cast<int32_t>(std::strtol(in.jobIdArg, nullptr, 10)) : 0;
-  if (in.title)  // the first 32 bytes, zero-padded; a full field has no terminator
-    std::memcpy(rec.jobTitle, in.title, strnlen(in.title, sizeof rec.jobTitle));
-  // Manual duplex on the second platform is the host's business, not the printer's.
-  const bool hostDuplex = in.cls == PLATFORM_Z && in.supportManualDuplex == 1 && in.manualDuplex == 1;
-  if (!hostDuplex && (in.duplex != 0 || in.manualDuplex == 1)) rec.duplexBits = 0x20;
-  rec.fineMode = in.fineMode == 1 ? 1 : 0;
-  rec.jobSpecBits = in.cls == PLATFORM_M ? 0x00 : 0x10;
-  rec.density = in.tonerMode == 1 ? 0 : static_cast<uint8_t>(in.density);
-  return rec;
-}
-
-JobEndRecord makeJobEndRecord(int pageCount, int duplex) {
-  return JobEndRecord{pageCount, duplex != 0 ? 1 : 0};
-}
-
-bool startJobStream(const JobStartRecord& record, ModelClass cls) {
-  if (cls != PLATFORM_C && cls != PLATFORM_Z && cls != PLATFORM_M) {
-    reportUnsupportedModel(g_job.modelName);
-    return false;
-  }
-  if (cls != PLATFORM_M) startKeepAliveTimer();
-  g_job.outputBusy = 1;
-  if (Prnt_StartDoc(&record, cls) != 1) failureReport("main() :: Start doc Fail ! \n");
-  std::fflush(stdout);
-  g_job.outputBusy = 0;
-  return !g_job.stdoutFailed;
-}
-
-bool endJobStream(const JobEndRecord& record, ModelClass cls) {
-  g_job.outputBusy = 1;
-  std::fflush(stdout);
-  if (Prnt_EndDoc(&record, cls) != 1) failureReport("main() :: End doc Fail ! \n");
-  std::fflush(stdout);
-  return !g_job.stdoutFailed;
 }
 
 int Prnt_StartDoc(const JobStartRecord* record, ModelClass cls) {

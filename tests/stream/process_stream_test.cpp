@@ -1,7 +1,7 @@
 // The printer stream of whole rasterfilter runs on raster made by the real
 // CUPS chain, read back by a parser of its own (not a dump of our output).
 //
-// DISABLED_ until the job loop calls the stream writers (job start, page
+//  until the job loop calls the stream writers (job start, page
 // start and end, job end); drop the prefixes in the commit that wires them.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -240,7 +240,7 @@ size_t find(const Tokens& t, const std::string& what, size_t from = 0) {
   return t.size();
 }
 
-TEST(ProcessStream, DISABLED_EachDialectFramesItsPagesInTheJobEnvelope) {
+TEST(ProcessStream, EachDialectFramesItsPagesInTheJobEnvelope) {
   const Tokens pjlZ = {"UEL", "pjl:@PJL", "pjl:@PJL JOBTIME", "pjl:@PJL JOBOWNER", "pjl:@PJL ENTER LANGUAGE"};
   Tokens headZ = pjlZ;
   headZ.insert(headZ.end(), {"rec:1F/5", "rec:11/9", "rec:15/5"});
@@ -249,13 +249,14 @@ TEST(ProcessStream, DISABLED_EachDialectFramesItsPagesInTheJobEnvelope) {
   const struct {
     const char* ppd;
     bool chunks;
+    std::string imageMark;  // one per page image
     Tokens expected;
   } cases[] = {
-      {"tesvel-tm4010.ppd", true,
+      {"tesvel-tm4010.ppd", true, "chunk:4",
        repeat({"UEL", "JZJZ", "chunk:17", "chunk:0"}, {"chunk:2", "chunk:3"}, 2, {"chunk:1", "UEL"})},
-      {"tesvel-tz3010.ppd", false,
+      {"tesvel-tz3010.ppd", false, "rec:19/7",
        repeat(headZ, {"rec:12/18", "rec:13/12", "rec:18/4"}, 2, {"rec:17/4", "EOJ"})},
-      {"tesvel-tc1110.ppd", false,
+      {"tesvel-tc1110.ppd", false, "rec:0C/18",
        repeat(headC, {"rec:12/18", "rec:13/12", "rec:32/4", "UEL_C", "rec:1A/6", "rec:1E/6", "rec:18/4"}, 2,
               {"rec:31/5", "rec:17/4", "EOJ"})},
   };
@@ -268,13 +269,14 @@ TEST(ProcessStream, DISABLED_EachDialectFramesItsPagesInTheJobEnvelope) {
     EXPECT_EQ(run.finish(), 0) << run.err;
     const Tokens t = c.chunks ? parse_chunks(run.out) : parse_records(run.out);
     EXPECT_EQ(frame_only(t), c.expected);
+    EXPECT_EQ(count(t, 0, t.size(), c.imageMark), 2) << "each page carries its image";
     EXPECT_EQ(run.err.find("ERROR:"), std::string::npos) << run.err;
   }
 }
 
 // A raster source that stalls in the middle of a page: the timer's filler
 // arrives between page start and page end, never inside a record.
-TEST(ProcessStream, DISABLED_AStalledPageIsBridgedByFillerOrByANote) {
+TEST(ProcessStream, AStalledPageIsBridgedByFillerOrByANote) {
   const struct {
     const char* ppd;
     bool listA;
@@ -306,7 +308,7 @@ TEST(ProcessStream, DISABLED_AStalledPageIsBridgedByFillerOrByANote) {
   }
 }
 
-TEST(ProcessStream, DISABLED_SigtermBetweenPagesStillEndsTheJob) {
+TEST(ProcessStream, SigtermBetweenPagesStillEndsTheJob) {
   const std::string one = raster_for("tesvel-tz3010.ppd", 1);
   const std::string two = raster_for("tesvel-tz3010.ppd", 2);
   FilterRun run(ppdPath("tesvel-tz3010.ppd"));
