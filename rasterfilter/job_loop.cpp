@@ -11,12 +11,14 @@
 #include <cstring>
 #include <vector>
 
+#include "cms.h"
 #include "cups_binding.h"
 #include "job_state.h"
 #include "job_stream.h"
 #include "keepalive.h"
 #include "output_channel.h"
 #include "page_path.h"
+#include "page_stores.h"
 #include "raster_input.h"
 
 namespace rf {
@@ -119,10 +121,9 @@ void start_job(RasterJob& job) {
   if (Prnt_StartDoc(&rec, job.modelClass) == 0) failureReport("main() :: Start doc Fail ! \n");
   std::fflush(stdout);
   g_job.outputBusy = 0;
-  // The page stores for collated copies and manual duplex open here.
 }
 
-LoopExit page_loop(RasterJob& job) {
+LoopExit page_loop(RasterJob& job, PageStores& stores) {
   for (;;) {
     if (!cups().cupsRasterReadHeader2(job.raster, &job.header)) {
       std::fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
@@ -158,8 +159,16 @@ LoopExit page_loop(RasterJob& job) {
       job.unsupportedModel = true;
       return LoopExit::CleanUp;
     }
-    if (g_job.pageCount == 1) start_job(job);
+    if (g_job.pageCount == 1) {
+      start_job(job);
+      if (g_job.stdoutFailed) return LoopExit::CleanUp;
+      if (!openPageStores(stores, job)) {
+        job.storeOpenFailed = true;
+        return LoopExit::CleanUp;
+      }
+    }
     if (g_job.stdoutFailed) return LoopExit::CleanUp;
+    routePageOutput(job);
 
     PageOutcome outcome = convertAndSendPage(job);
     if (outcome == PageOutcome::CleanUp) return LoopExit::CleanUp;
@@ -172,7 +181,8 @@ LoopExit page_loop(RasterJob& job) {
   }
 }
 
-void end_of_job(RasterJob& job) {
+void end_of_job(RasterJob& job, PageStores& stores) {
+  finishStoredPages(stores, job);
   g_job.outputBusy = 1;
   std::fflush(stdout);
   g_job.outputBusy = 1;
@@ -183,7 +193,9 @@ void end_of_job(RasterJob& job) {
   std::fflush(stdout);
 }
 
-int clean_up(RasterJob& job) {
+int clean_up(RasterJob& job, PageStores& stores) {
+  // Whatever way the job ends, its stores go with it.
+  stores.closeAll();
   if (job.ppd) cups().ppdClose(job.ppd);
   job.ppd = nullptr;
   if (job.raster) cups().cupsRasterClose(job.raster);
@@ -193,8 +205,12 @@ int clean_up(RasterJob& job) {
   free_page_options(job);
 
   unloadCupsLibrary();
+  unloadCmsLibrary();
   unloadCupsImageLibrary();
 
+  // A job whose stores could not be made stops here; the reason is on
+  // the CUPS log already.
+  if (job.storeOpenFailed) return 1;
   if (job.settings[JobKey::ManualDuplex] == 1) sleep(10);
 
   g_job.outputBusy = 0;
@@ -278,6 +294,10 @@ int runRasterJob(int argc, char* argv[]) {
     std::fputs("ERROR: job-id user title copies options [file]\n", stderr);
     return 1;
   }
+  // After the argument check, so that a wrong call shows CUPS nothing but
+  // the usage line.
+  loadCmsLibrary();
+  PageStores stores;
   if (!open_input(job)) return 1;
 
   job.raster = cups().cupsRasterOpen(job.inputFd, CUPS_RASTER_READ);
@@ -288,14 +308,15 @@ int runRasterJob(int argc, char* argv[]) {
     if (job.raster) cups().cupsRasterClose(job.raster);
     if (job.inputFd > 0) close(job.inputFd);
     unloadCupsLibrary();
+    unloadCmsLibrary();
     unloadCupsImageLibrary();
     return 1;
   }
   g_job.pageCount = 0;
   decide_dpi_mode(job);
 
-  if (job.raster && page_loop(job) == LoopExit::EndOfJob) end_of_job(job);
-  return clean_up(job);
+  if (job.raster && page_loop(job, stores) == LoopExit::EndOfJob) end_of_job(job, stores);
+  return clean_up(job, stores);
 }
 
 }  // namespace rf

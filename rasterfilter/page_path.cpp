@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "cms.h"
 #include "cups_binding.h"
 #include "job_state.h"
 #include "output_channel.h"
@@ -283,8 +284,28 @@ void widen_lines(uint8_t* page, size_t bytesPerLine, size_t lines) {
   }
 }
 
+// The colour-management library's page for a ModelListA model, when the
+// library is there.  In the 1200-dpi mode the library is asked for two
+// bits a pixel (OutputBitMode 1) and fills the wide lines itself, so its
+// page is not widened again.  Its black dots feed the coverage record as
+// the built-in screen's do.
+bool make_cms_page(RasterJob& job, const PageGeometry& geo, PageBuffers& b, const PageStartRecord& rec) {
+  if (!g_job.modelIsListA || !g_job.cmsLoaded || !cmsAvailable()) return false;
+  const CmsPage page{b.grey.get(), b.mono.get(), static_cast<int>(b.monoSize), geo.fwImgWPixel,
+                     geo.fwImgHPixel, &job.header, &rec, &job.settings};
+  if (!convertPageWithCms(page)) return false;
+  if (job.modelClass != PLATFORM_M) {
+    uint64_t dots = 0;
+    for (size_t i = 0; i < b.monoSize; ++i) dots += static_cast<uint64_t>(__builtin_popcount(b.mono[i]));
+    g_job.dotCount += dots;
+  }
+  return true;
+}
+
 // The 1-bit page from the grey page.
-void make_mono_page(RasterJob& job, const PageGeometry& geo, PageBuffers& b, bool quarter) {
+void make_mono_page(RasterJob& job, const PageGeometry& geo, PageBuffers& b, bool quarter,
+                    const PageStartRecord& rec) {
+  if (make_cms_page(job, geo, b, rec)) return;
   const JobSettings& s = job.settings;
   if (g_job.modelIsListA) {
     std::fputs("HalftoneDither二值化处理", stderr);
@@ -338,7 +359,7 @@ PageOutcome convertAndSendPage(RasterJob& job) {
     std::swap(geo.fwImgWPixel, geo.fwImgHPixel);
   }
 
-  make_mono_page(job, geo, buffers, quarter);
+  make_mono_page(job, geo, buffers, quarter, rec);
 
   g_job.outputBusy = 1;
   PageImageRecord image = makePageImageRecord(job, geo, buffers.mono.get());

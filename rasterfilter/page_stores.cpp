@@ -11,6 +11,7 @@
 #include <new>
 #include <utility>
 
+#include "band_compress.h"
 #include "cups_binding.h"
 #include "job_state.h"
 #include "output_channel.h"
@@ -260,7 +261,10 @@ void InsertBlankPage(PageStartRecord& record, ModelClass cls, cups_page_header2_
   if (Prnt_StartPage(&record, cls) == 0) failureReport("InsertBlankPage() :: Start page Fail ! \n");
 
   if (record.specFlagsB == 0x40) std::swap(width, height);
-  const uint64_t bytes = uint64_t{width} * height * (doubled != 0 ? 2 : 1) / 8;
+  // In the widened 1200-dpi mode the image code reads lines of twice the
+  // width, so the white page must be that large too.
+  const bool twice = doubled != 0 || bandWideLines;
+  const uint64_t bytes = uint64_t{width} * height * (twice ? 2 : 1) / 8;
   std::unique_ptr<uint8_t[]> page(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]());
 
   PageImageRecord image{};
