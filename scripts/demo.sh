@@ -1,12 +1,14 @@
 #!/bin/sh
-# Prints the bundled sample document through the driver with the real
-# CUPS filter chain (no scheduler needed) and shows what came out.
+# Prints the bundled sample document through the driver for one model of
+# each kind, with the real CUPS filter chain (no scheduler needed), and
+# decodes what each printer would receive into page pictures.
+#   scripts/demo.sh [build-dir]      (DEMO_MODELS="tesvel-tz3010 ..." to choose)
 set -eu
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$build" && pwd)
 out="$top/demo-out"
-model=${DEMO_MODEL:-tesvel-tz3010}
+models=${DEMO_MODELS:-"tesvel-tc1110 tesvel-tz3010 tesvel-tm4010 tesvel-txa"}
 
 rm -rf "$out"
 mkdir -p "$out/serverbin/filter"
@@ -18,23 +20,35 @@ ln -s "$build/bin/rasterfilter" "$out/serverbin/filter/rasterfilter"
 echo "ServerBin $out/serverbin" > "$out/cups-files.conf"
 
 ps2pdf -sPAPERSIZE=a4 "$top/scripts/sample-document.ps" "$out/sample.pdf"
+echo "Sample document: $out/sample.pdf"
+echo
+printf '%-24s %-11s %6s %10s %12s  %s\n' "model" "class" "pages" "bytes" "s per page" "pictures"
 
-ppd="$build/ppd/$model.ppd"
-echo "Printing $out/sample.pdf for $(grep '^\*ModelName' "$ppd" | cut -d'"' -f2)"
-start=$(date +%s.%N)
-cupsfilter -c "$out/cups-files.conf" -p "$ppd" -e -m printer/tesvel \
-  "$out/sample.pdf" > "$out/$model.prn" 2> "$out/$model.log"
-end=$(date +%s.%N)
-
-pages=$(grep -c '^PAGE: ' "$out/$model.log" || true)
-bytes=$(wc -c < "$out/$model.prn")
-echo "  pages read by rasterfilter: $pages"
-grep '^PAGE: ' "$out/$model.log" | sed 's/^/    /'
-echo "  printer data: $bytes bytes in $out/$model.prn"
-echo "  time: $(awk "BEGIN { printf \"%.2f\", $end - $start }") s"
-echo "  filter messages: $out/$model.log"
-
-if [ -x "$build/bin/prndecode" ] && [ "$bytes" -gt 0 ]; then
-  "$build/bin/prndecode" --check -o "$out/$model-pages" "$out/$model.prn" > "$out/$model.listing"
-  echo "  page images: $out/$model-pages/"
-fi
+status=0
+for model in $models; do
+  ppd="$build/ppd/$model.ppd"
+  name=$(sed -n 's/^\*ModelName: "\(.*\)"/\1/p' "$ppd")
+  class=$(sed -n 's/^\*cupsIPPReason PlatForm\/\([A-Z_]*\):.*/\1/p' "$ppd")
+  start=$(date +%s.%N)
+  if ! cupsfilter -c "$out/cups-files.conf" -p "$ppd" -e -m printer/tesvel \
+      "$out/sample.pdf" > "$out/$model.prn" 2> "$out/$model.log"; then
+    echo "$name: the filter chain failed, see $out/$model.log"
+    status=1
+    continue
+  fi
+  end=$(date +%s.%N)
+  pages=$(grep -c '^PAGE: ' "$out/$model.log" || true)
+  bytes=$(wc -c < "$out/$model.prn")
+  per_page=$(awk "BEGIN { if ($pages > 0) printf \"%.2f\", ($end - $start) / $pages; else print \"-\" }")
+  if "$build/bin/prndecode" --check -o "$out/$model-pages" "$out/$model.prn" > "$out/$model.check" 2>&1; then
+    pictures="$out/$model-pages/"
+  else
+    pictures="CHECK FAILED: $(cat "$out/$model.check")"
+    status=1
+  fi
+  printf '%-24s %-11s %6s %10s %12s  %s\n' "$name" "$class" "$pages" "$bytes" "$per_page" "$pictures"
+done
+echo
+echo "Printer files: $out/<model>.prn   filter messages: $out/<model>.log"
+echo "Look at a page: $out/tesvel-tz3010-pages/page-001.png"
+exit $status
