@@ -29,7 +29,6 @@ const char kRefusedCustomSizeText[] =
     "The current custom pager cannot be printed,please use the corrent paper\n";
 
 constexpr size_t kPathSize = 512;
-constexpr size_t kBlockSize = 8192;
 
 JobArgs make_job_args(int argc, char** argv) {
   JobArgs args{};
@@ -108,14 +107,7 @@ void WritePrintFile(const char* path) {
   char block[kBlockSize + 1];
   ssize_t n;
   while ((n = read(fd, block, kBlockSize)) > 0) {
-    if (g_wrap.cancel_job.load()) {
-      int trailer = 0;
-      WriteCancelTrailer(block, sizeof block, static_cast<size_t>(n), &trailer);
-      if (trailer != 0) {
-        fprintf(stderr, "data_buf = %s, len = %d\n", block, trailer);
-        break;
-      }
-    }
+    if (end_job_if_cancelled(block, sizeof block, static_cast<size_t>(n))) break;
     out_write(block, static_cast<size_t>(n));
   }
   close(fd);

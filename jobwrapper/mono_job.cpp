@@ -19,21 +19,12 @@ namespace jw {
 
 namespace {
 
-constexpr size_t kBlockSize = 8192;
-
 // Block mode: the models outside JobControlModels get the job unchanged.
 void copy_blocks(FILE* in) {
   char block[kBlockSize + 1];
   size_t n;
   while ((n = fread(block, 1, kBlockSize, in)) > 0) {
-    if (g_wrap.cancel_job.load()) {
-      int trailer = 0;
-      WriteCancelTrailer(block, sizeof block, n, &trailer);
-      if (trailer != 0) {
-        fprintf(stderr, "data_buf = %s, len = %d\n", block, trailer);
-        return;
-      }
-    }
+    if (end_job_if_cancelled(block, sizeof block, n)) return;
     if (!out_write(block, n)) fprintf(stderr, "write file error! \n");
   }
 }
@@ -73,14 +64,7 @@ bool copy_lines(FILE* in, const LineJob& job, bool fixups) {
     }
     size_t extraLen = pjl_addition_for_line(line.data, line.len, job.pjl,
                                             g_wrap.g_bA5LongEdge != 0, extra, sizeof extra);
-    if (g_wrap.cancel_job.load()) {
-      int trailer = 0;
-      WriteCancelTrailer(line.data, sizeof line.data, line.len, &trailer);
-      if (trailer != 0) {
-        fprintf(stderr, "data_buf = %s, len = %d\n", line.data, trailer);
-        return false;
-      }
-    }
+    if (end_job_if_cancelled(line.data, sizeof line.data, line.len)) return false;
     if (fixups) FixupMediaLine(&line, g_wrap.g_nPageWidth, g_wrap.g_nPageHeight, &state);
     emit(job, line.data, line.len);
     // The added PJL lines follow the job-name line as lines of their own.

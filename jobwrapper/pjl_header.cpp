@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "text_io.h"
+#include "wrapper_state.h"
 
 namespace jw {
 
@@ -49,6 +50,15 @@ int WriteCancelTrailer(char* buffer, size_t capacity, size_t length, int* traile
   std::memcpy(buffer, kCancelTrailer, kCancelTrailerLength + 1);
   out_write(kCancelTrailer, kCancelTrailerLength);
   return 1;
+}
+
+bool end_job_if_cancelled(char* buffer, size_t capacity, size_t length) {
+  if (!g_wrap.cancel_job.load()) return false;
+  int trailer = 0;
+  WriteCancelTrailer(buffer, capacity, length, &trailer);
+  if (trailer == 0) return false;
+  fprintf(stderr, "data_buf = %s, len = %d\n", buffer, trailer);
+  return true;
 }
 
 }  // namespace jw

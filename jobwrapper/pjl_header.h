@@ -44,4 +44,9 @@ size_t pjl_addition_for_line(const char* line, size_t len, const PjlAdditions& a
 // returns 1 with *trailerLength = 69.  Else returns 0, *trailerLength = 0.
 int WriteCancelTrailer(char* buffer, size_t capacity, size_t length, int* trailerLength);
 
+// The cancel check of every copy loop: once cancel_job is set, cuts the
+// job at the buffer's page comment and reports the trailer.  True when the
+// job output has ended and the copy must stop.
+bool end_job_if_cancelled(char* buffer, size_t capacity, size_t length);
+
 }  // namespace jw

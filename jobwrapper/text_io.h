@@ -11,6 +11,9 @@ namespace jw {
 // (a 1024-byte buffer with its terminating zero).
 constexpr size_t kLineBufferSize = 1024;
 
+// The block copies (spooling, block mode, the colour road) move 8 KiB at a time.
+constexpr size_t kBlockSize = 8192;
+
 struct LineBuffer {
   // One spare byte beyond the line buffer: the deferred-media fix inserts a
   // "/" into a whole line, which may already hold 1023 bytes.
