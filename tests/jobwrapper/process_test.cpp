@@ -102,6 +102,33 @@ TEST_F(ProcessTest, LineModeAddsOwnerAndIdAndFixesThePageSize) {
   EXPECT_EQ(r.err.find("PAGE: 3 1\n"), std::string::npos);
 }
 
+TEST_F(ProcessTest, HandWrittenPostScriptGetsEveryMediaFixUp) {
+  const std::string head =
+      "\x1b%-12345X@PJL\n@PJL JOB NAME = \"memo\"\n@PJL ENTER LANGUAGE = POSTSCRIPT\n"
+      "%!PS-Adobe-3.0\n/pdfSetupPaper {pop pop} bind def\n%%BeginSetup\n";
+  const std::string copies =
+      "%RBIBeginNonPPDFeature: *NumCopies 2\n{1 dict begin/NumCopies exch def currentdict end "
+      "setpagedevice}\n%RBIEndNonPPDFeature\n";
+  const std::string rest =
+      "<<DeferredMediaSelection true>>setpagedevice\n%%EndSetup\n%%Page: 1 1\n"
+      "595 842 pdfSetupPaper\n<</Type/Page/MediaBox [0 0 595 842]\nshowpage\n%%EOF\n"
+      "\x1b%-12345X";
+  const std::string owner = ownerLines();
+  const std::string fixed = "<</DeferredMediaSelection true>>setpagedevice\n%%EndSetup\n"
+                            "%%Page: 1 1\n612 792 pdfSetupPaper\n"
+                            "<</Type/Page/MediaBox [0 0 612 792]\nshowpage\n%%EOF\n\x1b%-12345X";
+  std::string withOwner = head;
+  withOwner.insert(withOwner.find("@PJL ENTER"), owner);
+
+  ProcessResult r = runFile(jwtest::ppdPath("tp5090"), "1", "PageSize=Letter", head + copies + rest);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, withOwner + copies + fixed) << "uncollated: the copy count stays";
+  EXPECT_NE(r.err.find("Modified <</DeferredMediaSelection\n"), std::string::npos);
+
+  r = runFile(jwtest::ppdPath("tp5090"), "1", "PageSize=Letter Collate=True", head + copies + rest);
+  EXPECT_EQ(r.out, withOwner + fixed) << "collated: the copy count goes";
+}
+
 TEST_F(ProcessTest, A5FedLongEdgeAddsThePaperLine) {
   std::string pdf = jwtest::makePdf(dir.path(), 1, 3, 420, 595);
   std::vector<std::string> opts = {"PageSize=A5", "FeedEdge=LongEdge"};
