@@ -40,12 +40,20 @@ static int32_t input_slot_from_value(const char* v) {
   return 0;  // "Auto" and every tray name
 }
 
+unsigned rawBool(const cups_bool_t& field) {
+  unsigned v;
+  static_assert(sizeof v == sizeof field, "cups_bool_t is an int-sized enum");
+  std::memcpy(&v, &field, sizeof v);
+  return v;
+}
+
 void readJobOptions(JobSettings& settings, int numOptions, cups_option_t* options,
                     const cups_page_header2_t& header) {
   int32_t duplex = 0;
-  if (header.Duplex == 1) {
-    if (header.Tumble == 0) duplex = 1;
-    else if (header.Tumble == 1) duplex = 2;
+  if (rawBool(header.Duplex) == 1) {
+    const unsigned tumble = rawBool(header.Tumble);
+    if (tumble == 0) duplex = 1;
+    else if (tumble == 1) duplex = 2;
   }
   settings[JobKey::Duplex] = duplex;
   std::fprintf(stderr, "DEBUG: ##Duplex = %d\n", duplex);
@@ -182,12 +190,12 @@ void applyNamedPageSize(cups_page_header2_t& header, const PaperEntry* table, in
 }
 
 void printRasterHeader(const cups_page_header2_t& h) {
-  std::fprintf(stderr, "DEBUG: Duplex = %d\n", h.Duplex);
+  std::fprintf(stderr, "DEBUG: Duplex = %d\n", rawBool(h.Duplex));
   std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", h.HWResolution[0], h.HWResolution[1]);
   std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", h.ImagingBoundingBox[0],
                h.ImagingBoundingBox[1], h.ImagingBoundingBox[2], h.ImagingBoundingBox[3]);
   std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", h.Margins[0], h.Margins[1]);
-  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", h.ManualFeed);
+  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", rawBool(h.ManualFeed));
   std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", h.MediaPosition);
   std::fprintf(stderr, "DEBUG: NumCopies = %d\n", h.NumCopies);
   std::fprintf(stderr, "DEBUG: Orientation = %d\n", h.Orientation);

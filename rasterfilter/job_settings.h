@@ -67,4 +67,9 @@ void applyNamedPageSize(cups_page_header2_t& header, const PaperEntry* table, in
 
 void printRasterHeader(const cups_page_header2_t& header);
 
+// The value a raster file put in a boolean header field.  The file may hold
+// any number there, which is not a valid cups_bool_t, so it is read as the
+// plain integer it is.
+unsigned rawBool(const cups_bool_t& field);
+
 }  // namespace rf
