@@ -27,96 +27,65 @@ CupsBinding linked_binding() {
 
 CupsBinding g_binding = linked_binding();
 
-// Resolve one symbol into a typed pointer.  A library that lacks the
-// function keeps the linked one, so no entry is ever left null.
+// Points one entry at the library's function of its name, or at the linked
+// function when there is no library or it lacks the name: no entry is ever
+// left null.
 template <typename Fn>
-void bind(void* handle, const char* name, Fn& slot, Fn linked) {
-  void* sym = dlsym(handle, name);
-  slot = sym ? reinterpret_cast<Fn>(sym) : linked;
+void bind(void* handle, const char* name, Fn CupsBinding::*slot) {
+  static const CupsBinding linked = linked_binding();
+  void* sym = handle ? dlsym(handle, name) : nullptr;
+  g_binding.*slot = sym ? reinterpret_cast<Fn>(sym) : linked.*slot;
+}
+
+void bind_cups(void* h) {
+  bind(h, "ppdClose", &CupsBinding::ppdClose);
+  bind(h, "ppdOpenFile", &CupsBinding::ppdOpenFile);
+  bind(h, "ppdLocalizeIPPReason", &CupsBinding::ppdLocalizeIPPReason);
+  bind(h, "cupsGetOption", &CupsBinding::cupsGetOption);
+  bind(h, "cupsParseOptions", &CupsBinding::cupsParseOptions);
+  bind(h, "cupsTempFd", &CupsBinding::cupsTempFd);
+  bind(h, "ppdFindOption", &CupsBinding::ppdFindOption);
+}
+
+void bind_cups_image(void* h) {
+  bind(h, "cupsRasterReadPixels", &CupsBinding::cupsRasterReadPixels);
+  bind(h, "cupsRasterClose", &CupsBinding::cupsRasterClose);
+  bind(h, "cupsRasterReadHeader2", &CupsBinding::cupsRasterReadHeader2);
+  bind(h, "cupsRasterOpen", &CupsBinding::cupsRasterOpen);
+}
+
+// Closes a held handle, opens the library again and binds its group.
+int load(void* CupsBinding::*handle, const char* path, void (*bindGroup)(void*)) {
+  if (g_binding.*handle) {
+    bindGroup(nullptr);  // never leave an entry pointing into a closed library
+    dlclose(g_binding.*handle);
+    g_binding.*handle = nullptr;
+  }
+  void* h = dlopen(path, RTLD_LAZY);
+  g_binding.*handle = h;
+  bindGroup(h);
+  return h ? 1 : 0;
+}
+
+void unload(void* CupsBinding::*handle, void (*bindGroup)(void*)) {
+  void* h = g_binding.*handle;
+  bindGroup(nullptr);
+  g_binding.*handle = nullptr;
+  if (h) dlclose(h);
 }
 
 }  // namespace
 
 CupsBinding& cups() { return g_binding; }
 
-int loadCupsLibraryFrom(const char* path) {
-  CupsBinding linked = linked_binding();
-  if (g_binding.cupsHandle) {
-    dlclose(g_binding.cupsHandle);
-    g_binding.cupsHandle = nullptr;
-  }
-  void* h = dlopen(path, RTLD_LAZY);
-  if (h == nullptr) {
-    g_binding.ppdClose = linked.ppdClose;
-    g_binding.ppdOpenFile = linked.ppdOpenFile;
-    g_binding.ppdLocalizeIPPReason = linked.ppdLocalizeIPPReason;
-    g_binding.cupsGetOption = linked.cupsGetOption;
-    g_binding.cupsParseOptions = linked.cupsParseOptions;
-    g_binding.cupsTempFd = linked.cupsTempFd;
-    g_binding.ppdFindOption = linked.ppdFindOption;
-    return 0;
-  }
-  g_binding.cupsHandle = h;
-  bind(h, "ppdClose", g_binding.ppdClose, linked.ppdClose);
-  bind(h, "ppdOpenFile", g_binding.ppdOpenFile, linked.ppdOpenFile);
-  bind(h, "ppdLocalizeIPPReason", g_binding.ppdLocalizeIPPReason, linked.ppdLocalizeIPPReason);
-  bind(h, "cupsGetOption", g_binding.cupsGetOption, linked.cupsGetOption);
-  bind(h, "cupsParseOptions", g_binding.cupsParseOptions, linked.cupsParseOptions);
-  bind(h, "cupsTempFd", g_binding.cupsTempFd, linked.cupsTempFd);
-  bind(h, "ppdFindOption", g_binding.ppdFindOption, linked.ppdFindOption);
-  return 1;
-}
-
+int loadCupsLibraryFrom(const char* path) { return load(&CupsBinding::cupsHandle, path, bind_cups); }
 int loadCupsImageLibraryFrom(const char* path) {
-  CupsBinding linked = linked_binding();
-  if (g_binding.cupsImageHandle) {
-    dlclose(g_binding.cupsImageHandle);
-    g_binding.cupsImageHandle = nullptr;
-  }
-  void* h = dlopen(path, RTLD_LAZY);
-  if (h == nullptr) {
-    g_binding.cupsRasterReadPixels = linked.cupsRasterReadPixels;
-    g_binding.cupsRasterClose = linked.cupsRasterClose;
-    g_binding.cupsRasterReadHeader2 = linked.cupsRasterReadHeader2;
-    g_binding.cupsRasterOpen = linked.cupsRasterOpen;
-    return 0;
-  }
-  g_binding.cupsImageHandle = h;
-  bind(h, "cupsRasterReadPixels", g_binding.cupsRasterReadPixels, linked.cupsRasterReadPixels);
-  bind(h, "cupsRasterClose", g_binding.cupsRasterClose, linked.cupsRasterClose);
-  bind(h, "cupsRasterReadHeader2", g_binding.cupsRasterReadHeader2, linked.cupsRasterReadHeader2);
-  bind(h, "cupsRasterOpen", g_binding.cupsRasterOpen, linked.cupsRasterOpen);
-  return 1;
+  return load(&CupsBinding::cupsImageHandle, path, bind_cups_image);
 }
-
 int loadCupsLibrary() { return loadCupsLibraryFrom(kCupsLibraryPath); }
 int loadCupsImageLibrary() { return loadCupsImageLibraryFrom(kCupsImageLibraryPath); }
 
-// Unloading points every entry back at the linked functions first, so a
-// call after the unload never jumps into a closed library.
-void unloadCupsLibrary() {
-  CupsBinding linked = linked_binding();
-  void* h = g_binding.cupsHandle;
-  g_binding.ppdClose = linked.ppdClose;
-  g_binding.ppdOpenFile = linked.ppdOpenFile;
-  g_binding.ppdLocalizeIPPReason = linked.ppdLocalizeIPPReason;
-  g_binding.cupsGetOption = linked.cupsGetOption;
-  g_binding.cupsParseOptions = linked.cupsParseOptions;
-  g_binding.cupsTempFd = linked.cupsTempFd;
-  g_binding.ppdFindOption = linked.ppdFindOption;
-  g_binding.cupsHandle = nullptr;
-  if (h) dlclose(h);
-}
-
-void unloadCupsImageLibrary() {
-  CupsBinding linked = linked_binding();
-  void* h = g_binding.cupsImageHandle;
-  g_binding.cupsRasterReadPixels = linked.cupsRasterReadPixels;
-  g_binding.cupsRasterClose = linked.cupsRasterClose;
-  g_binding.cupsRasterReadHeader2 = linked.cupsRasterReadHeader2;
-  g_binding.cupsRasterOpen = linked.cupsRasterOpen;
-  g_binding.cupsImageHandle = nullptr;
-  if (h) dlclose(h);
-}
+void unloadCupsLibrary() { unload(&CupsBinding::cupsHandle, bind_cups); }
+void unloadCupsImageLibrary() { unload(&CupsBinding::cupsImageHandle, bind_cups_image); }
 
 }  // namespace rf
