@@ -33,4 +33,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 # shellcheck disable=SC2086
-$SUDO apt-get install -y -q --no-install-recommends $missing
+$SUDO apt-get install -y -q $missing
