@@ -43,14 +43,19 @@ std::string inspectorListing(const std::string& stream, const std::string& diale
 
 std::vector<std::string> pageSequence(const std::string& stream, const std::string& dialect) {
   std::vector<std::string> out;
+  bool pages = false;
   std::istringstream lines(inspectorListing(stream, dialect));
   for (std::string line; std::getline(lines, line);) {
     if (line.rfind("page ", 0) == 0) {
+      // The chunk stream carries no page numbers.
       const size_t at = line.find(" number=");
-      out.push_back("page " + line.substr(at + 8, line.find(' ', at + 8) - at - 8));
-    } else if (line.rfind("manualDuplexCmd ", 0) == 0 || line.find("MANUAL_DUPLEX_CMD") != std::string::npos) {
+      out.push_back(at == std::string::npos ? "page"
+                                             : "page " + line.substr(at + 8, line.find(' ', at + 8) - at - 8));
+      pages = true;
+    } else if (line.rfind("manualDuplexCmd ", 0) == 0 || line.rfind("MANUAL_DUPLEX_CMD ", 0) == 0) {
       out.push_back("duplex");
-    } else if (line.find("@PJL EOJ") != std::string::npos || line.find("END_DOC_CMD") != std::string::npos) {
+    } else if (pages && (line.find("@PJL EOJ") != std::string::npos || line.rfind("END_DOC_CMD ", 0) == 0)) {
+      // (a job may open with an EOJ that ends whatever came before it)
       out.push_back("eoj");
     }
   }

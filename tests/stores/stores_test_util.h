@@ -66,8 +66,9 @@ struct StoreFixture : testing::Test {
 std::vector<std::string> dirEntries(const std::string& dir);
 
 // The stream inspector's reading of a printer file, one token per event:
-// "page N" for each page it decoded (N the page's number), "duplex" for
-// the manual-duplex command, "eoj" for the job end.  dialect: "Z", "C",
+// "page N" for each page it decoded (N the page's number; just "page" in
+// the chunk stream, which carries no numbers), "duplex" for the
+// manual-duplex command, "eoj" for the job end after the pages.  dialect: "Z", "C",
 // "M" or "" (taken from the stream).
 std::vector<std::string> pageSequence(const std::string& stream, const std::string& dialect = "");
 

@@ -1,0 +1,428 @@
+// Whole filter runs on raster from libcups's writer: collated copies,
+// manual duplex, blank back sides, cancellation and the colour-management
+// path, read back by the stream inspector.  Every run has a private
+// $TMPDIR that must be empty when the filter has gone.
+#include <gtest/gtest.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cms_records.h"
+#include "halftone.h"
+#include "model_classes.h"
+#include "stores_test_util.h"
+#include "test_support.h"
+
+using namespace testing_support;
+using stores_test::dirEntries;
+using stores_test::inspectorListing;
+using stores_test::pageSequence;
+
+extern char** environ;
+
+namespace {
+
+const char kPrompt[] = "INFO:Turn the printed stack over";
+
+bool has(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+std::vector<std::string> seq(std::initializer_list<const char*> items) {
+  return std::vector<std::string>(items.begin(), items.end());
+}
+
+// A small page (fast to convert) of one grey level.
+RasterPage smallPage(unsigned copies = 1, uint8_t grey = 255) {
+  RasterPage p{greyHeader(144, 144), {grey}};
+  p.header.NumCopies = copies;
+  return p;
+}
+
+std::string rasterOf(int pages, unsigned copies = 1) {
+  return writeRaster(std::vector<RasterPage>(size_t(pages), smallPage(copies)));
+}
+
+// The filter on a pipe: fed, signalled and drained by the test.  Several
+// runs may go at once, so their closing waits overlap.
+class FilterRun {
+ public:
+  FilterRun(const std::string& program, const std::string& ppd, const std::string& options,
+            const std::string& tmpdir, const std::string& cmsLibrary = "") {
+    std::signal(SIGPIPE, SIG_IGN);  // a filter that stops reading must not end the test
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err)) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+    std::vector<std::string> env = {"PPD=" + ppd, "TMPDIR=" + tmpdir, "PATH=/usr/bin:/bin"};
+    if (!cmsLibrary.empty()) env.push_back("TESVEL_CMS_LIBRARY=" + cmsLibrary);
+    if (const char* asan = std::getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
+    std::vector<std::string> args = {program, "42", "alice", "report", "1", options};
+    std::vector<char*> envp, argv;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]), close(out[1]), close(err[1]);
+    in_ = in[1], out_ = out[0], err_ = err[0];
+    // A write into a full pipe must not block while the filter waits for
+    // us to read its log.
+    fcntl(in_, F_SETFL, fcntl(in_, F_GETFL) | O_NONBLOCK);
+  }
+  ~FilterRun() {
+    if (in_ >= 0) close(in_);
+    close(out_), close(err_);
+    if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+  }
+  FilterRun(const FilterRun&) = delete;
+  FilterRun& operator=(const FilterRun&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  void signal(int signo) { kill(pid_, signo); }
+
+  // Writes the bytes while draining the filter's output, so neither side blocks.
+  void feed(const std::string& data) {
+    for (size_t done = 0; done < data.size();) {
+      pollfd p[3] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}, {err_, POLLIN, 0}};
+      poll(p, 3, 1000);
+      if (p[0].revents & (POLLERR | POLLHUP)) return;
+      if (p[0].revents & POLLOUT) {
+        const ssize_t n = write(in_, data.data() + done, data.size() - done);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) return;
+        done += size_t(n);
+      }
+      drain(p[1].revents, p[2].revents);
+    }
+  }
+  void closeInput() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+  }
+  // Drains until the CUPS log holds `text` (or the time is up).
+  bool waitFor(const std::string& text, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!has(err, text) && std::chrono::steady_clock::now() < until) {
+      pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+      poll(p, 2, 100);
+      drain(p[0].revents, p[1].revents);
+    }
+    return has(err, text);
+  }
+  // Reads everything and returns the exit status.
+  int finish() {
+    closeInput();
+    for (;;) {
+      pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+      if (poll(p, 2, 120000) <= 0) break;
+      if (!drain(p[0].revents, p[1].revents)) break;
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string out, err;
+
+ private:
+  bool drain(short outEvents, short errEvents) {
+    char buf[65536];
+    bool open = false;
+    if (outEvents & (POLLIN | POLLHUP)) {
+      const ssize_t n = read(out_, buf, sizeof buf);
+      if (n > 0) out.append(buf, size_t(n)), open = true;
+    }
+    if (errEvents & (POLLIN | POLLHUP)) {
+      const ssize_t n = read(err_, buf, sizeof buf);
+      if (n > 0) err.append(buf, size_t(n)), open = true;
+    }
+    return open;
+  }
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+  bool reaped_ = false;
+};
+
+// One job as CUPS runs it, in a private $TMPDIR.
+struct Job {
+  Job(std::string ppdName, std::string opts, std::string data, std::string prog = binPath("rasterfilter"),
+      std::string cms = "")
+      : ppd(std::move(ppdName)), options(std::move(opts)), raster(std::move(data)), program(std::move(prog)),
+        cmsLibrary(std::move(cms)) {}
+  std::string ppd, options, raster, program, cmsLibrary;
+};
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+  std::vector<std::string> leftovers;  // files left in $TMPDIR
+};
+
+// Runs the jobs side by side (a manual-duplex job waits 10 seconds at its end).
+std::vector<Result> runJobs(const std::vector<Job>& jobs) {
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  std::vector<std::unique_ptr<FilterRun>> runs;
+  for (const Job& j : jobs) {
+    dirs.push_back(std::make_unique<TempDir>());
+    runs.push_back(std::make_unique<FilterRun>(j.program, ppdPath(j.ppd), j.options, dirs.back()->path(),
+                                               j.cmsLibrary));
+  }
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    runs[i]->feed(jobs[i].raster);
+    runs[i]->closeInput();
+  }
+  std::vector<Result> results;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    Result r;
+    r.status = runs[i]->finish();
+    r.out = runs[i]->out;
+    r.err = runs[i]->err;
+    r.leftovers = dirEntries(dirs[i]->path());
+    results.push_back(r);
+  }
+  return results;
+}
+
+Result runJob(const Job& job) { return runJobs({job})[0]; }
+
+// The copies field of every page record on the stream.
+std::vector<int> pageCopies(const std::string& stream) {
+  std::vector<int> out;
+  std::istringstream lines(inspectorListing(stream));
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find(" copies=");
+    if (line.rfind("cmdPageSpec ", 0) == 0 && at != std::string::npos) out.push_back(std::stoi(line.substr(at + 8)));
+  }
+  return out;
+}
+
+// The inspector's line for each page it decoded.
+std::vector<std::string> pageLines(const std::string& stream) {
+  std::vector<std::string> out;
+  std::istringstream lines(inspectorListing(stream));
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("page ", 0) == 0) out.push_back(line);
+  return out;
+}
+
+}  // namespace
+
+TEST(StoredPagesProcess, ManualDuplexSendsTheBackSidesLastToFirstAfterThePrompt) {
+  struct Case {
+    const char* what;
+    int pages;
+    unsigned copies;
+    const char* options;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"5 pages", 5, 1, "Duplex=DuplexNoTumble",
+       seq({"page 1", "page 3", "page 5", "duplex", "page 6", "page 4", "page 2", "eoj"})},
+      {"5 pages, reverse output order", 5, 1, "Duplex=DuplexNoTumble outputorder=true",
+       seq({"page 1", "page 3", "page 5", "duplex", "page 4", "page 2", "page 6", "eoj"})},
+      {"4 pages", 4, 1, "Duplex=DuplexNoTumble",
+       seq({"page 1", "page 3", "duplex", "page 4", "page 2", "eoj"})},
+      {"5 pages, 2 collated copies", 5, 2, "Duplex=DuplexNoTumble Collate=true",
+       seq({"page 1", "page 3", "page 5", "page 1", "page 3", "page 5", "duplex", "page 6", "page 4", "page 2",
+            "page 6", "page 4", "page 2", "eoj"})},
+  };
+  std::vector<Job> jobs;
+  for (const Case& c : cases) jobs.push_back({"tesvel-tz3010.ppd", c.options, rasterOf(c.pages, c.copies)});
+  const std::vector<Result> results = runJobs(jobs);
+  for (size_t i = 0; i < results.size(); ++i) {
+    const Case& c = cases[i];
+    const Result& r = results[i];
+    EXPECT_EQ(r.status, 0) << c.what << "\n" << r.err;
+    EXPECT_EQ(pageSequence(r.out), c.expected) << c.what;
+    EXPECT_EQ(stores_test::checkStream(r.out), "") << c.what;
+    EXPECT_TRUE(r.leftovers.empty()) << c.what;
+    // The prompt comes after the last page was read and before the end.
+    const size_t lastPage = r.err.find("PAGE: " + std::to_string(c.pages) + " ");
+    const size_t prompt = r.err.find(kPrompt);
+    const size_t ready = r.err.find("INFO: Ready to print.\n");
+    EXPECT_TRUE(lastPage < prompt && prompt < ready) << c.what << "\n" << r.err;
+    EXPECT_TRUE(has(r.err, "DEBUG: ##ManualDuplex = 1, type is 0\n")) << c.what;
+  }
+}
+
+TEST(StoredPagesProcess, CollatedCopiesAreReplayedFromTheStore) {
+  struct Case {
+    const char* what;
+    const char* options;
+    std::vector<std::string> expected;
+    std::vector<int> copies;
+  } cases[] = {
+      {"collated", "Collate=true", seq({"page 1", "page 2", "page 1", "page 2", "page 1", "page 2", "eoj"}),
+       {1, 1, 1, 1, 1, 1}},
+      {"not collated", "", seq({"page 1", "page 2", "eoj"}), {3, 3}},
+  };
+  for (const Case& c : cases) {
+    const Result r = runJob({"tesvel-tz3010.ppd", c.options, rasterOf(2, 3)});
+    EXPECT_EQ(r.status, 0) << c.what << "\n" << r.err;
+    EXPECT_EQ(pageSequence(r.out), c.expected) << c.what;
+    EXPECT_EQ(pageCopies(r.out), c.copies) << c.what;
+    EXPECT_EQ(stores_test::checkStream(r.out), "") << c.what;
+    EXPECT_TRUE(r.leftovers.empty()) << c.what;
+  }
+}
+
+TEST(StoredPagesProcess, AutomaticDuplexGivesAnOddJobAWhiteBack) {
+  const auto numbered = seq({"page 1", "page 2", "page 3", "page 4", "eoj"});
+  struct Case {
+    const char* ppd;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"tesvel-tc1110.ppd", numbered},
+      {"tesvel-txd.ppd", numbered},
+      {"tesvel-tm4010.ppd", seq({"page", "page", "page", "page", "eoj"})},
+  };
+  for (const Case& c : cases) {
+    // Grey pages, so that only the added page is white.
+    const Result r = runJob({c.ppd, "Duplex=DuplexNoTumble",
+                             writeRaster(std::vector<RasterPage>(3, smallPage(1, 100)))});
+    EXPECT_EQ(r.status, 0) << c.ppd << "\n" << r.err;
+    EXPECT_EQ(pageSequence(r.out), c.expected) << c.ppd;
+    const std::vector<std::string> pages = pageLines(r.out);
+    ASSERT_EQ(pages.size(), 4u) << c.ppd;
+    for (size_t i = 0; i < pages.size(); ++i)
+      EXPECT_EQ(has(pages[i], " black=0 "), i == 3) << c.ppd << ": " << pages[i];
+    EXPECT_EQ(stores_test::checkStream(r.out), "") << c.ppd;
+  }
+}
+
+TEST(StoredPagesProcess, SigtermStopsTheJobWithoutReplaysAndLeavesNoStore) {
+  struct Case {
+    const char* what;
+    const char* options;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"collated copies", "Collate=true", seq({"page 1", "page 2", "eoj"})},
+      {"manual duplex", "Duplex=DuplexNoTumble Collate=true", seq({"page 1", "eoj"})},
+  };
+  const std::string two = rasterOf(2, 3), four = rasterOf(4, 3);
+  ASSERT_EQ(four.compare(0, two.size(), two), 0) << "the longer raster starts with the shorter";
+  for (const Case& c : cases) {
+    TempDir tmp;
+    FilterRun run(binPath("rasterfilter"), ppdPath("tesvel-tz3010.ppd"), c.options, tmp.path());
+    ASSERT_TRUE(run.started());
+    run.feed(two);
+    ASSERT_TRUE(run.waitFor("INFO: Printing page 2, 0% complete", 60)) << run.err;
+    run.signal(SIGTERM);
+    run.waitFor("never", 1);
+    run.feed(four.substr(two.size()));
+    EXPECT_EQ(run.finish(), 0) << c.what << "\n" << run.err;
+    EXPECT_EQ(pageSequence(run.out), c.expected) << c.what;
+    EXPECT_FALSE(has(run.err, kPrompt)) << c.what;
+    EXPECT_FALSE(has(run.err, "PAGE: 3")) << c.what;
+    EXPECT_TRUE(dirEntries(tmp.path()).empty()) << c.what;
+  }
+}
+
+TEST(StoredPagesProcess, AManualDuplexJobOfMoreThan2048PagesKeepsEveryBackSide) {
+  const int pages = 2100;
+  const Result r = runJob({"tesvel-tz3010.ppd", "Duplex=DuplexNoTumble", rasterOf(pages)});
+  EXPECT_EQ(r.status, 0) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
+  std::vector<std::string> expected;
+  for (int p = 1; p <= pages; p += 2) expected.push_back("page " + std::to_string(p));
+  expected.push_back("duplex");
+  for (int p = pages; p >= 2; p -= 2) expected.push_back("page " + std::to_string(p));
+  expected.push_back("eoj");
+  EXPECT_EQ(pageSequence(r.out), expected);
+  EXPECT_TRUE(r.leftovers.empty());
+}
+
+namespace {
+
+// A PBM (P4) page written by the inspector: its rows of bits.
+std::vector<uint8_t> readPbm(const std::string& path, unsigned* width, unsigned* height) {
+  std::istringstream in(readFile(path));
+  std::string magic;
+  in >> magic >> *width >> *height;
+  in.get();
+  std::string rest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>(rest.begin(), rest.end());
+}
+
+// The grey page the page path builds from a raster of one level: the level
+// where raster lines and columns reach, white elsewhere.
+std::vector<uint8_t> greyPage(const cups_page_header2_t& h, unsigned width, unsigned height, uint8_t level) {
+  std::vector<uint8_t> grey(size_t(width) * height, 255);
+  for (unsigned y = 0; y < std::min(height, h.cupsHeight); ++y)
+    for (unsigned x = 0; x < std::min(width, h.cupsBytesPerLine); ++x) grey[size_t(y) * width + x] = level;
+  return grey;
+}
+
+std::vector<uint8_t> standinPage(std::vector<uint8_t> grey, unsigned width, unsigned height) {
+  void* lib = dlopen(CMS_STANDIN, RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return {};
+  auto cmsMain = reinterpret_cast<rf::QuorvaCMSmainFn>(dlsym(lib, "QuorvaCMSmain"));
+  std::vector<uint8_t> mono(size_t(width) * height / 8);
+  rf::CmsSrcData src{0, 36, grey.data(), int32_t(width * height), 0, 0, int16_t(width), int16_t(height),
+                     int32_t(width), {}};
+  rf::CmsSettings settings{0, 18, 0, 0, 0, 0, 2, {}};
+  rf::CmsDstData dst{0, 35, mono.data(), int32_t(mono.size()), 0, 0, int16_t(width), int16_t(height), 0, 0, {}};
+  cmsMain(&src, &settings, &dst);
+  dlclose(lib);
+  return mono;
+}
+
+}  // namespace
+
+TEST(StoredPagesProcess, ColourManagedModelsUseTheLibraryWhenItIsThere) {
+  const uint8_t level = 90;
+  const RasterPage page = smallPage(1, level);
+  Job withLibrary{"tesvel-txa.ppd", "", writeRaster({page}), binPath("rasterfilter_cms_test"), CMS_STANDIN};
+  Job without{"tesvel-txa.ppd", "", writeRaster({page})};
+  const std::vector<Result> results = runJobs({withLibrary, without});
+
+  std::vector<std::vector<uint8_t>> decoded;
+  for (const Result& r : results) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("加载CMS 64位库\n", 0), 0u) << r.err;
+    TempDir dir;
+    writeFile(dir.file("job.prn"), r.out);
+    ASSERT_EQ(runProcess({binPath("prndecode"), "--check", "-o", dir.path(), dir.file("job.prn")}).exitStatus, 0);
+    unsigned w = 0, h = 0;
+    decoded.push_back(readPbm(dir.file("page-001.pbm"), &w, &h));
+    ASSERT_GT(w * h, 0u);
+    const std::vector<uint8_t> grey = greyPage(page.header, w, h, level);
+    if (&r == &results[0]) {
+      EXPECT_TRUE(has(r.err, "加载CMS库成功\n")) << r.err;
+      EXPECT_TRUE(has(r.err, "cms input\nsrcData->cbStructSize  ==36\n")) << r.err;
+      EXPECT_TRUE(has(r.err, "srcData->InputDataWidth ==" + std::to_string(w) + "\n")) << r.err;
+      EXPECT_TRUE(has(r.err, "cms setting\nsettings->cbStructSize==18\n")) << r.err;
+      EXPECT_TRUE(has(r.err, "cms output\ndstData->cbStructSize  ==35\n")) << r.err;
+      EXPECT_TRUE(has(r.err, "CMS模块版本号 ==100开始调用CMS模块生成数据QuorvaCMSmain生成数据结束CMS error_num ==0"))
+          << r.err;
+      EXPECT_FALSE(has(r.err, "HalftoneDither二值化处理"));
+      EXPECT_TRUE(decoded.back() == standinPage(grey, w, h)) << "the page is the library's rendering";
+    } else {
+      EXPECT_TRUE(has(r.err, "\n加载CMS库失败")) << r.err;
+      EXPECT_TRUE(has(r.err, "HalftoneDither二值化处理")) << r.err;
+      EXPECT_FALSE(has(r.err, "cms input"));
+      std::vector<uint8_t> screened(size_t(w) * h / 8);
+      rf::HalftoneDither(grey.data(), w, int(h), screened.data(), w, 0, 0, rf::PLATFORM_Z);
+      EXPECT_TRUE(decoded.back() == screened) << "the page is the built-in screen's";
+    }
+  }
+  ASSERT_EQ(decoded.size(), 2u);
+  EXPECT_NE(decoded[0], decoded[1]);
+}
