@@ -102,7 +102,7 @@ void collated_copies(FILE* in, const char* path, LineJob* job) {
 void start_status_monitor(const char* const* argv, const char* owner) {
   static cancel_query_arg arg;  // the thread's record lives until the process ends
   std::memset(&arg, 0, sizeof arg);
-  FindDeviceUri(argv[0], arg.uri, 256);
+  FindDeviceUri(argv[0], arg.uri, kDeviceUriMax + 1);
   arg.jobId = argv[1] != nullptr ? atoi(argv[1]) : 0;
   snprintf(arg.owner, sizeof arg.owner, "%s", owner);
   fprintf(stderr, "uri:%s,jobid:%d,jobower:%s\n", arg.uri, arg.jobId, arg.owner);
@@ -143,6 +143,9 @@ void WriteMonoJob(const char* const* argv, const char* path) {
   else
     copy_lines(in, job, true);
   fclose(in);
+  // The job is on its way: the printer need not be watched any longer,
+  // and the process must not end under a thread that is still talking to it.
+  stop_status_thread();
 }
 
 }  // namespace jw
