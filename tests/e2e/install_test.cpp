@@ -1,0 +1,95 @@
+// The driver installed the way a package build does it: cmake --install
+// into a DESTDIR staging tree with the /usr prefix, then the uninstall
+// target with the same DESTDIR.  Where the filters belong is asked of CUPS
+// itself (cups-config), not of our build.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace ts = testing_support;
+
+std::string cups_server_bin() {
+  ts::ProcessOptions opts;
+  opts.stdinFromDevNull = true;
+  ts::ProcessResult r = ts::runProcess({"/usr/bin/cups-config", "--serverbin"}, opts);
+  std::string dir = r.out.substr(0, r.out.find('\n'));
+  return r.exitStatus == 0 && !dir.empty() ? dir : "/usr/lib/cups";
+}
+
+std::set<std::string> ppd_names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().extension() == ".ppd") names.insert(e.path().filename().string());
+  return names;
+}
+
+bool is_executable_file(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXOTH) != 0 &&
+         (st.st_mode & S_IWOTH) == 0;
+}
+
+std::set<std::string> files_below(const std::string& dir) {
+  std::set<std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (!e.is_directory()) files.insert(e.path().string());
+  return files;
+}
+
+ts::ProcessResult cmake(const std::vector<std::string>& args, const std::string& destdir) {
+  std::vector<std::string> argv = {"/usr/bin/cmake"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ts::ProcessOptions opts;
+  opts.stdinFromDevNull = true;
+  opts.timeoutSeconds = 120;
+  opts.env = {"DESTDIR=" + destdir};
+  return ts::runProcess(argv, opts);
+}
+
+TEST(Install, AStagedInstallHasTheFiltersPrndecodePpdsAndUdevRuleAndUninstallRemovesThem) {
+  ts::TempDir stage;
+  std::string root = stage.file("root");
+  ts::ProcessResult r = cmake({"--install", TESVEL_BUILD_DIR, "--prefix", "/usr"}, root);
+  ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+
+  // CUPS runs filters as lp from its filter directory: executable by all,
+  // writable by none but the owner (cupsd refuses others).
+  std::string filterDir = root + cups_server_bin() + "/filter";
+  for (const char* f : {"rasterfilter", "jobwrapper"})
+    EXPECT_TRUE(is_executable_file(filterDir + "/" + f)) << filterDir << "/" << f;
+  EXPECT_TRUE(is_executable_file(root + "/usr/bin/prndecode"));
+
+  // Every PPD of the build, unchanged, where `lpinfo -m` looks.
+  std::string ppdDir = root + "/usr/share/ppd/tesvel";
+  ASSERT_TRUE(fs::is_directory(ppdDir));
+  std::set<std::string> built = ppd_names(TESVEL_PPD_DIR);
+  EXPECT_EQ(ppd_names(ppdDir), built);
+  for (const auto& name : built)
+    EXPECT_EQ(ts::readFile(ppdDir + "/" + name), ts::readFile(ts::ppdPath(name))) << name;
+
+  // The udev rule gives the lp group the maker's printers only.
+  std::string rule = ts::readFile(root + "/lib/udev/rules.d/60-tesvel-printers.rules");
+  EXPECT_NE(rule.find("ATTR{manufacturer}==\"Tesvel"), std::string::npos) << rule;
+  EXPECT_NE(rule.find("GROUP=\"lp\""), std::string::npos) << rule;
+
+  // Nothing outside the prefix but the CUPS and udev directories.
+  for (const auto& f : files_below(root)) {
+    std::string p = f.substr(root.size());
+    EXPECT_TRUE(p.rfind("/usr/", 0) == 0 || p.rfind("/lib/udev/", 0) == 0) << p;
+  }
+
+  r = cmake({"--build", TESVEL_BUILD_DIR, "--target", "uninstall"}, root);
+  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+  EXPECT_EQ(files_below(root), std::set<std::string>{}) << "left behind by uninstall";
+}
+
+}  // namespace
