@@ -11,9 +11,7 @@
 #include "cups_binding.h"
 #include "job_state.h"
 #include "output_channel.h"
-#include "page_image.h"
 #include "page_stores.h"
-#include "page_stream.h"
 #include "stores_test_util.h"
 
 using namespace rf;
@@ -60,47 +58,15 @@ struct StoresTest : StoreFixture {
     EXPECT_TRUE(dirEntries(tmp.path()).empty()) << "a store was left in $TMPDIR";
     StoreFixture::TearDown();
   }
-  RasterJob jobWith(int collate, int copies, int manualDuplex, int duplex = 0, int order = 0) {
+  RasterJob jobWith(int collate, int copies, int manualDuplex) {
     RasterJob job;
     job.settings[JobKey::Collate] = collate;
     job.settings[JobKey::ManualDuplex] = manualDuplex;
-    job.settings[JobKey::Duplex] = duplex;
-    job.settings[JobKey::outputorder] = order;
     job.header.NumCopies = unsigned(copies);
-    job.header.HWResolution[0] = job.header.HWResolution[1] = 600;
-    job.replayCopies = copies;
-    job.modelClass = PLATFORM_Z;
-    std::snprintf(job.manualDuplexPrompt, sizeof job.manualDuplexPrompt, "%s", "Turn the stack over");
     return job;
   }
   CupsBinding saved;
 };
-
-// One small page through the real writers, as the page path frames it.
-void producePage(RasterJob& job, int number) {
-  g_job.pageCount = number;
-  routePageOutput(job);
-  PageStartRecord rec{};
-  rec.paperCode = 1;
-  rec.xResolution = rec.yResolution = 60;
-  rec.copies = 1;
-  rec.pageNumber = uint16_t(number);
-  rec.imageWidth = 64;
-  rec.imageHeight = 16;
-  rec.density = 2;
-  ASSERT_EQ(Prnt_StartPage(&rec, job.modelClass), 1);
-  std::vector<uint8_t> bits(64 * 16 / 8, 0);
-  bits[size_t(number) % bits.size()] = 0xFF;  // something to decode
-  PageImageRecord image{};
-  image.imageFlags3 = 0x20;
-  image.imageWidth = 64;
-  image.imageHeight = 16;
-  image.pageBitmap = bits.data();
-  ASSERT_EQ(Prnt_SendPage(&image, job.modelClass), 1);
-  PageEndRecord end{number, job.settings[JobKey::Duplex] != 0 ? 1 : 0, 600, 210, 2, 0};
-  ASSERT_EQ(Prnt_EndPage(&end, job.modelClass), 1);
-  job.lastPageStart = rec;
-}
 
 std::vector<std::string> seq(std::initializer_list<const char*> items) {
   return std::vector<std::string>(items.begin(), items.end());
@@ -229,80 +195,6 @@ TEST_F(StoresTest, EvenPagesComeBackLastToFirst) {
   g_job.outputFd = second.fd();
   sendEvenPagesReversed(fd, {3, 5, 2, int64_t(big.size()) + 10});
   EXPECT_EQ(second.text(), big + "cc" + "bbbbb" + "aaa");
-}
-
-TEST_F(StoresTest, ManualDuplexJobsOfMoreThan2048PagesKeepEveryEvenPage) {
-  PageStores stores;
-  RasterJob job = jobWith(0, 1, 1);
-  ASSERT_TRUE(openPageStores(stores, job));
-  std::string odd, evenReversed;
-  for (int p = 1; p <= 2100; ++p) {
-    g_job.pageCount = p;
-    routePageOutput(job);
-    const std::string block = "<" + std::to_string(p) + ">";
-    ASSERT_EQ(SendDataToFile(block.data(), int(block.size()), 1), 1) << p;
-    if (p % 2) odd += block;
-    else evenReversed.insert(0, block);
-  }
-  EXPECT_EQ(out.text(), odd);
-  ASSERT_EQ(g_job.evenPageSizes.size(), 1050u);
-  g_job.stdoutEnabled = 1;
-  sendEvenPagesReversed(stores.evenStore().fd(), g_job.evenPageSizes);
-  EXPECT_EQ(out.text(), odd + evenReversed);
-}
-
-TEST_F(StoresTest, TheEndOfAJobSendsTheStoredPagesInPrintingOrder) {
-  struct Case {
-    const char* what;
-    int pages, collate, copies, manualDuplex, duplex, order;
-    std::vector<std::string> expected;
-  } cases[] = {
-      {"manual duplex, 5 pages", 5, 0, 1, 1, 0, 0,
-       seq({"page 1", "page 3", "page 5", "duplex", "page 6", "page 4", "page 2"})},
-      {"manual duplex, 5 pages, reversed output", 5, 0, 1, 1, 0, 1,
-       seq({"page 1", "page 3", "page 5", "duplex", "page 4", "page 2", "page 6"})},
-      {"manual duplex, 4 pages", 4, 0, 1, 1, 0, 0,
-       seq({"page 1", "page 3", "duplex", "page 4", "page 2"})},
-      {"manual duplex, 2 collated copies", 3, 1, 2, 1, 0, 0,
-       seq({"page 1", "page 3", "page 1", "page 3", "duplex", "page 4", "page 2", "page 4", "page 2"})},
-      {"3 collated copies", 2, 1, 3, 0, 0, 0,
-       seq({"page 1", "page 2", "page 1", "page 2", "page 1", "page 2"})},
-      {"automatic duplex, 3 pages", 3, 0, 1, 0, 1, 0, seq({"page 1", "page 2", "page 3", "page 4"})},
-  };
-  for (const Case& c : cases) {
-    resetJobState();
-    Capture stream, fresh;
-    g_job.outputFd = stream.fd();
-    g_job.diagFd = fresh.fd();
-    PageStores stores;
-    RasterJob job = jobWith(c.collate, c.copies, c.manualDuplex, c.duplex, c.order);
-    ASSERT_TRUE(openPageStores(stores, job));
-    for (int p = 1; p <= c.pages; ++p) producePage(job, p);
-    finishStoredPages(stores, job);
-    EXPECT_EQ(pageSequence(stream.text(), "Z"), c.expected) << c.what;
-    EXPECT_EQ(g_job.copyStoreFd + g_job.oddPageStoreFd + g_job.evenPageStoreFd, 0) << c.what;
-    EXPECT_EQ(has(fresh.text(), "INFO:Turn the stack over\n"), c.manualDuplex == 1) << c.what;
-    EXPECT_FALSE(has(fresh.text(), "ERROR:")) << c.what << fresh.text();
-  }
-}
-
-TEST_F(StoresTest, ACancelledJobIsNotReplayedButItsStoresStillGo) {
-  for (int manualDuplex : {0, 1}) {
-    resetJobState();
-    Capture stream;
-    g_job.outputFd = stream.fd();
-    g_job.diagFd = log.fd();
-    PageStores stores;
-    RasterJob job = jobWith(1, 3, manualDuplex);
-    ASSERT_TRUE(openPageStores(stores, job));
-    for (int p = 1; p <= 2; ++p) producePage(job, p);
-    g_job.cancelRequested = 1;
-    finishStoredPages(stores, job);
-    EXPECT_EQ(pageSequence(stream.text(), "Z"),
-              manualDuplex ? seq({"page 1"}) : seq({"page 1", "page 2"}));
-    EXPECT_EQ(g_job.stdoutEnabled, 1) << "the job end must reach the printer";
-    EXPECT_EQ(g_job.copyStoreFd + g_job.oddPageStoreFd + g_job.evenPageStoreFd, 0);
-  }
 }
 
 TEST_F(StoresTest, ABlankPageIsWhiteAndNumberedAfterTheLastPage) {

@@ -4,15 +4,7 @@
 // $TMPDIR that must be empty when the filter has gone.
 #include <gtest/gtest.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <memory>
 #include <sstream>
@@ -21,6 +13,7 @@
 #include <vector>
 
 #include "cms_records.h"
+#include "filter_run.h"
 #include "halftone.h"
 #include "model_classes.h"
 #include "stores_test_util.h"
@@ -28,10 +21,9 @@
 
 using namespace testing_support;
 using stores_test::dirEntries;
+using stores_test::FilterRun;
 using stores_test::inspectorListing;
 using stores_test::pageSequence;
-
-extern char** environ;
 
 namespace {
 
@@ -55,112 +47,6 @@ RasterPage smallPage(unsigned copies = 1, uint8_t grey = 255) {
 std::string rasterOf(int pages, unsigned copies = 1) {
   return writeRaster(std::vector<RasterPage>(size_t(pages), smallPage(copies)));
 }
-
-// The filter on a pipe: fed, signalled and drained by the test.  Several
-// runs may go at once, so their closing waits overlap.
-class FilterRun {
- public:
-  FilterRun(const std::string& program, const std::string& ppd, const std::string& options,
-            const std::string& tmpdir, const std::string& cmsLibrary = "") {
-    std::signal(SIGPIPE, SIG_IGN);  // a filter that stops reading must not end the test
-    int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&fa, fd);
-    std::vector<std::string> env = {"PPD=" + ppd, "TMPDIR=" + tmpdir, "PATH=/usr/bin:/bin"};
-    if (!cmsLibrary.empty()) env.push_back("TESVEL_CMS_LIBRARY=" + cmsLibrary);
-    if (const char* asan = std::getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
-    std::vector<std::string> args = {program, "42", "alice", "report", "1", options};
-    std::vector<char*> envp, argv;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]), close(out[1]), close(err[1]);
-    in_ = in[1], out_ = out[0], err_ = err[0];
-    // A write into a full pipe must not block while the filter waits for
-    // us to read its log.
-    fcntl(in_, F_SETFL, fcntl(in_, F_GETFL) | O_NONBLOCK);
-  }
-  ~FilterRun() {
-    if (in_ >= 0) close(in_);
-    close(out_), close(err_);
-    if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-  }
-  FilterRun(const FilterRun&) = delete;
-  FilterRun& operator=(const FilterRun&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  void signal(int signo) { kill(pid_, signo); }
-
-  // Writes the bytes while draining the filter's output, so neither side blocks.
-  void feed(const std::string& data) {
-    for (size_t done = 0; done < data.size();) {
-      pollfd p[3] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      poll(p, 3, 1000);
-      if (p[0].revents & (POLLERR | POLLHUP)) return;
-      if (p[0].revents & POLLOUT) {
-        const ssize_t n = write(in_, data.data() + done, data.size() - done);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (n <= 0) return;
-        done += size_t(n);
-      }
-      drain(p[1].revents, p[2].revents);
-    }
-  }
-  void closeInput() {
-    if (in_ >= 0) close(in_);
-    in_ = -1;
-  }
-  // Drains until the CUPS log holds `text` (or the time is up).
-  bool waitFor(const std::string& text, int seconds) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!has(err, text) && std::chrono::steady_clock::now() < until) {
-      pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      poll(p, 2, 100);
-      drain(p[0].revents, p[1].revents);
-    }
-    return has(err, text);
-  }
-  // Reads everything and returns the exit status.
-  int finish() {
-    closeInput();
-    for (;;) {
-      pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      if (poll(p, 2, 120000) <= 0) break;
-      if (!drain(p[0].revents, p[1].revents)) break;
-    }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string out, err;
-
- private:
-  bool drain(short outEvents, short errEvents) {
-    char buf[65536];
-    bool open = false;
-    if (outEvents & (POLLIN | POLLHUP)) {
-      const ssize_t n = read(out_, buf, sizeof buf);
-      if (n > 0) out.append(buf, size_t(n)), open = true;
-    }
-    if (errEvents & (POLLIN | POLLHUP)) {
-      const ssize_t n = read(err_, buf, sizeof buf);
-      if (n > 0) err.append(buf, size_t(n)), open = true;
-    }
-    return open;
-  }
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1, err_ = -1;
-  bool reaped_ = false;
-};
 
 // One job as CUPS runs it, in a private $TMPDIR.
 struct Job {
