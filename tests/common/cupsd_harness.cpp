@@ -28,6 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 const char kCupsd[] = "/usr/sbin/cupsd";
 const char kSystemServerBin[] = "/usr/lib/cups";
+const char kSystemDataDir[] = "/usr/share/cups";
 
 bool can_connect(const std::string& path) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -55,7 +56,9 @@ void make_server_bin(const std::string& bin, const CupsdSetup& setup) {
   std::string sys = kSystemServerBin;
   for (const auto& e : fs::directory_iterator(sys + "/filter"))
     fs::create_symlink(e.path(), bin + "/filter/" + e.path().filename().string());
-  for (const char* d : {"cgi-bin", "daemon", "driver", "monitor", "notifier"})
+  // No driver programs: listing them would probe the network for
+  // driverless printers.
+  for (const char* d : {"cgi-bin", "daemon", "monitor", "notifier"})
     if (fs::exists(sys + "/" + d)) fs::create_symlink(sys + "/" + d, bin + "/" + d);
   for (const auto& b : setup.systemBackends)
     fs::create_symlink(sys + "/backend/" + b, bin + "/backend/" + b);
@@ -67,8 +70,21 @@ void make_server_bin(const std::string& bin, const CupsdSetup& setup) {
   for (const auto& b : setup.backends) copy_program(b, bin + "/backend", 0700);
 }
 
-std::string files_conf(const std::string& t) {
-  return "ServerRoot " + t + "/conf\nServerBin " + t + "/bin\nDataDir /usr/share/cups\n"
+// The system's data directory, or a private one that differs only in its
+// model directory.
+std::string make_data_dir(const std::string& t, const std::string& modelDir) {
+  if (modelDir.empty()) return kSystemDataDir;
+  std::string data = t + "/data";
+  fs::create_directories(data);
+  for (const auto& e : fs::directory_iterator(kSystemDataDir))
+    if (e.path().filename() != "model")
+      fs::create_symlink(e.path(), data + "/" + e.path().filename().string());
+  fs::create_symlink(modelDir, data + "/model");
+  return data;
+}
+
+std::string files_conf(const std::string& t, const std::string& dataDir) {
+  return "ServerRoot " + t + "/conf\nServerBin " + t + "/bin\nDataDir " + dataDir + "\n"
          "RequestRoot " + t + "/spool\nTempDir " + t + "/tmp\nCacheDir " + t + "/cache\n"
          "StateDir " + t + "/state\n"
          "AccessLog " + t + "/log/access_log\nErrorLog " + t + "/log/error_log\n"
@@ -148,7 +164,7 @@ PrivateCupsd::PrivateCupsd(const CupsdSetup& setup) {
   chmod((t + "/tmp").c_str(), 01777);
   chmod((t + "/out").c_str(), 0777);
   make_server_bin(t + "/bin", setup);
-  writeFile(t + "/conf/cups-files.conf", files_conf(t));
+  writeFile(t + "/conf/cups-files.conf", files_conf(t, make_data_dir(t, setup.modelDir)));
   writeFile(t + "/conf/cupsd.conf", daemon_conf(socket_));
   pid_ = spawn_daemon(t);
   if (pid_ < 0) return;
@@ -254,6 +270,15 @@ bool PrivateCupsd::waitForLog(int jobId, const std::string& text, int seconds) c
 }
 
 std::string PrivateCupsd::errorLog() const { return readFile(root_.file("log/error_log")); }
+
+std::string PrivateCupsd::pageLog(int seconds) const {
+  auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    std::string log = readFile(root_.file("log/page_log"));
+    if (!log.empty() || Clock::now() > deadline) return log;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
 
 std::string PrivateCupsd::daemonOutput() const { return readFile(root_.file("log/cupsd.out")); }
 

@@ -23,6 +23,9 @@ struct CupsdSetup {
   std::vector<std::string> backends;
   // Backends of the system linked in by name ("usb", "socket", ...).
   std::vector<std::string> systemBackends;
+  // When set, the scheduler's model directory: `lpinfo -m` lists the PPDs
+  // found there (beside the system's /usr/share/ppd).
+  std::string modelDir;
   int startSeconds = 15;  // how long the socket may take to appear
 };
 
@@ -70,6 +73,9 @@ class PrivateCupsd {
   bool waitForLog(int jobId, const std::string& text, int seconds) const;
 
   std::string errorLog() const;
+  // The page log, once cupsd has written something there (it does as a job
+  // ends) or after `seconds`.
+  std::string pageLog(int seconds = 5) const;
   // What cupsd itself printed (configuration errors before the log opens).
   std::string daemonOutput() const;
   // The job's own lines of the error log (environment dumps left out), for

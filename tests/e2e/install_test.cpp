@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "cupsd_harness.h"
 #include "test_support.h"
 
 namespace {
@@ -55,11 +56,17 @@ ts::ProcessResult cmake(const std::vector<std::string>& args, const std::string&
   return ts::runProcess(argv, opts);
 }
 
+void install_into(const std::string& root) {
+  ts::ProcessResult r = cmake({"--install", TESVEL_BUILD_DIR, "--prefix", "/usr"}, root);
+  ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+}
+
+const char kPpdDir[] = "/usr/share/ppd/tesvel";
+
 TEST(Install, AStagedInstallHasTheFiltersPrndecodePpdsAndUdevRuleAndUninstallRemovesThem) {
   ts::TempDir stage;
   std::string root = stage.file("root");
-  ts::ProcessResult r = cmake({"--install", TESVEL_BUILD_DIR, "--prefix", "/usr"}, root);
-  ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+  ASSERT_NO_FATAL_FAILURE(install_into(root));
 
   // CUPS runs filters as lp from its filter directory: executable by all,
   // writable by none but the owner (cupsd refuses others).
@@ -69,7 +76,7 @@ TEST(Install, AStagedInstallHasTheFiltersPrndecodePpdsAndUdevRuleAndUninstallRem
   EXPECT_TRUE(is_executable_file(root + "/usr/bin/prndecode"));
 
   // Every PPD of the build, unchanged, where `lpinfo -m` looks.
-  std::string ppdDir = root + "/usr/share/ppd/tesvel";
+  std::string ppdDir = root + kPpdDir;
   ASSERT_TRUE(fs::is_directory(ppdDir));
   std::set<std::string> built = ppd_names(TESVEL_PPD_DIR);
   EXPECT_EQ(ppd_names(ppdDir), built);
@@ -87,9 +94,27 @@ TEST(Install, AStagedInstallHasTheFiltersPrndecodePpdsAndUdevRuleAndUninstallRem
     EXPECT_TRUE(p.rfind("/usr/", 0) == 0 || p.rfind("/lib/udev/", 0) == 0) << p;
   }
 
-  r = cmake({"--build", TESVEL_BUILD_DIR, "--target", "uninstall"}, root);
+  ts::ProcessResult r = cmake({"--build", TESVEL_BUILD_DIR, "--target", "uninstall"}, root);
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
   EXPECT_EQ(files_below(root), std::set<std::string>{}) << "left behind by uninstall";
+}
+
+// cupsd's PPD lister reads every installed PPD: each model must be offered
+// to `lpadmin -m`, under its file name below the model directory.
+TEST(Install, LpinfoListsEveryInstalledModel) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd runs only as root here";
+  ts::TempDir stage;
+  std::string root = stage.file("root");
+  ASSERT_NO_FATAL_FAILURE(install_into(root));
+  chmod(stage.path().c_str(), 0755);  // the lister runs as lp
+  ts::CupsdSetup setup;
+  setup.modelDir = root + kPpdDir;
+  ts::PrivateCupsd cupsd(setup);
+  ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput() << cupsd.errorLog();
+  ts::ProcessResult r = cupsd.run({"/usr/sbin/lpinfo", "-m"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  for (const auto& name : ppd_names(TESVEL_PPD_DIR))
+    EXPECT_NE(("\n" + r.out).find("\n" + name + " "), std::string::npos) << name << " is not listed";
 }
 
 }  // namespace
