@@ -116,11 +116,14 @@ void WritePrintFile(const char* path) {
 
 namespace {
 
-// Removes the spooled input when the job ends, on every path.
-struct SpoolFileGuard {
-  const char* path = nullptr;  // null: the file is not ours
-  ~SpoolFileGuard() {
-    if (path != nullptr && path[0] != '\0') unlink(path);
+// Removes the job file when the job ends, on every path, when it is ours:
+// the spooled input or a conversion's output.  CUPS's own document file
+// (argv[6]) stays.
+struct JobFileGuard {
+  const char* path = nullptr;
+  bool owned = false;
+  ~JobFileGuard() {
+    if (owned && path != nullptr && path[0] != '\0') unlink(path);
   }
 };
 
@@ -147,10 +150,11 @@ int run_job(int argc, char** argv) {
   }
 
   char path[kPathSize] = "";
-  SpoolFileGuard spool;
+  JobFileGuard jobFile;
+  jobFile.path = path;
   if (argc == 6) {
     SpoolStdinToFile(path, sizeof path);
-    spool.path = path;
+    jobFile.owned = true;
   } else if (argc == 7) {
     snprintf(path, sizeof path, "%s", a[6]);
   }
@@ -175,16 +179,20 @@ int run_job(int argc, char** argv) {
     return 0;
   }
 
-  RotateDuplexPages(a, path, sizeof path);
-  int converted = ConvertPdfToPs(path, sizeof path, a);
+  WriteColourJob(a, path, sizeof path, &jobFile.owned);
+  return 0;
+}
+
+void WriteColourJob(const char* const* argv, char* path, size_t pathSize, bool* pathOwned) {
+  RotateDuplexPages(argv, path, pathSize, pathOwned);
+  int converted = ConvertPdfToPs(path, pathSize, argv, pathOwned);
   if (converted == 1) {
-    CreateDammyThread(a);
+    CreateDammyThread(argv);
     WritePrintFile(path);
   } else if (converted < 0) {
     fprintf(stderr, "DEBUG: fail to change file from pdf to ps.\n");
   }
   pthread_dammy_join();
-  return 0;
 }
 
 }  // namespace jw

@@ -33,6 +33,12 @@ void SpoolStdinToFile(char* path, size_t pathSize);
 // the PJL additions, media fix-ups and collated copies for JobControlModels.
 void WriteMonoJob(const char* const* argv, const char* path);
 
+// The colour road: the PDF job file rotated for long-edge duplex,
+// converted to PostScript and copied out beside the keep-alive thread.
+// The job path follows each conversion; *pathOwned tells whether the
+// file it names is one of ours (to be removed when the job ends).
+void WriteColourJob(const char* const* argv, char* path, size_t pathSize, bool* pathOwned);
+
 // The colour road's copy of the converted file.
 void WritePrintFile(const char* path);
 
