@@ -1,0 +1,93 @@
+// The network side of a printer, for tests: its SNMP agent on UDP
+// 127.0.0.1:161 (the port is fixed, so the tests run as root and one at a
+// time) and its raw data port on TCP.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace monitortest {
+
+using Clock = std::chrono::steady_clock;
+
+// Polls cond every 20 ms until it holds or the time is up.
+bool waitUntil(const std::function<bool()>& cond, double seconds);
+
+// Answers the monitor's GetRequest with a GetResponse whose value is the
+// printer's 64-byte job-status block: the state byte at block offset 4 and
+// the job owner's text from offset 8, i.e. 60 and 56 bytes before the end
+// of the reply.  Counts the keep-alive SetRequests and confirms each.  A packet that names
+// the printer's private objects but is not exactly one of the two 45-byte
+// messages is counted as malformed; other SNMP traffic (the CUPS backends'
+// own queries) is ignored.
+class FakeSnmpAgent {
+ public:
+  FakeSnmpAgent();
+  ~FakeSnmpAgent();
+  FakeSnmpAgent(const FakeSnmpAgent&) = delete;
+  FakeSnmpAgent& operator=(const FakeSnmpAgent&) = delete;
+
+  bool listening() const { return fd_ >= 0; }
+  void answer(uint8_t state, const std::string& owner);  // from now on
+  void silence();                                        // no more answers
+
+  int getRequests() const { return gets_.load(); }
+  int setRequests() const { return sets_.load(); }
+  int malformed() const { return malformed_.load(); }
+  std::vector<Clock::time_point> setTimes() const;
+
+  // The reply the agent sends for a state and owner (for direct checks).
+  static std::string reply(uint8_t state, const std::string& owner);
+
+ private:
+  void serve();
+
+  int fd_ = -1;
+  int wake_[2] = {-1, -1};
+  std::atomic<int> gets_{0}, sets_{0}, malformed_{0};
+  mutable std::mutex mutex_;
+  bool answering_ = false;
+  std::string reply_;
+  std::vector<Clock::time_point> setTimes_;
+  std::thread thread_;
+};
+
+// The printer's raw data port: accepts connections one after another and
+// keeps what each sent.  While held, it stops reading, so the sender's
+// buffers fill and the job waits.
+class FakeDataPort {
+ public:
+  FakeDataPort();
+  ~FakeDataPort();
+  FakeDataPort(const FakeDataPort&) = delete;
+  FakeDataPort& operator=(const FakeDataPort&) = delete;
+
+  int port() const { return port_; }
+  void hold(bool held) { held_.store(held); }
+  int jobsDone() const { return done_.load(); }
+  size_t bytesOfCurrentJob() const;
+  std::string job(int index) const;  // the data of a finished connection
+  Clock::time_point jobEnd(int index) const;
+
+ private:
+  void serve();
+
+  int fd_ = -1;
+  int port_ = 0;
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> held_{false};
+  std::atomic<int> done_{0};
+  mutable std::mutex mutex_;
+  std::string current_;
+  std::vector<std::string> jobs_;
+  std::vector<Clock::time_point> ends_;
+  std::thread thread_;
+};
+
+}  // namespace monitortest

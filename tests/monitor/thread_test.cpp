@@ -1,0 +1,134 @@
+// The monitor threads in-process, with the fake SNMP agent and the fake
+// USB library linked in place of libusb.  This suite also runs built with
+// ThreadSanitizer (monitor_tsan).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "fake_printer.h"
+#include "monitor.h"
+#include "test_support.h"
+#include "wrapper_state.h"
+
+using monitortest::Clock;
+using monitortest::waitUntil;
+
+namespace {
+
+double secondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+class ThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+    jw::resetWrapperState();
+    setenv("FAKE_USB_LOG", dir.file("usb.log").c_str(), 1);
+    setenv("FAKE_USB_STATUS", dir.file("status").c_str(), 1);
+    setenv("FAKE_USB_DEVICES", "0:,4:SN77", 1);
+    unsetenv("DEVICE_URI");
+    snprintf(arg.owner, sizeof arg.owner, "%s", "builder-7");
+  }
+  void TearDown() override {
+    jw::stop_status_thread();
+    jw::pthread_dammy_join();
+    EXPECT_EQ(agent.malformed(), 0);
+  }
+  bool cancelled() const { return jw::g_wrap.cancel_job.load() == 1; }
+  std::string usbLog() const { return testing_support::readFile(dir.file("usb.log")); }
+  void start(const char* uri) {
+    snprintf(arg.uri, sizeof arg.uri, "%s", uri);
+    jw::Printer_cancle_query_tread(&arg);
+    ASSERT_NE(jw::g_wrap.queryThread, 0u);
+  }
+
+  monitortest::FakeSnmpAgent agent;
+  testing_support::TempDir dir;
+  jw::cancel_query_arg arg{};
+};
+
+TEST_F(ThreadTest, ANetworkCancelForOurOwnerEndsTheJobWithinTwoAndAHalfSeconds) {
+  agent.answer(0x86, "someone-else");
+  start("socket://127.0.0.1:9100");
+  ASSERT_TRUE(waitUntil([&] { return agent.getRequests() >= 1; }, 4));
+  EXPECT_FALSE(cancelled()) << "another machine's job was cancelled";
+  agent.answer(0x86, "builder-7");
+  auto switched = Clock::now();
+  ASSERT_TRUE(waitUntil([&] { return cancelled(); }, 4));
+  EXPECT_LT(secondsSince(switched), 2.8);
+}
+
+TEST_F(ThreadTest, TheStatusThreadEndsAtOnceWhenTheJobEnds) {
+  start("socket://127.0.0.1:9100");  // the agent stays silent: the thread waits for replies
+  ASSERT_TRUE(waitUntil([&] { return agent.getRequests() >= 1; }, 4));
+  auto stop = Clock::now();
+  jw::stop_status_thread();
+  EXPECT_LT(secondsSince(stop), 0.5);
+  EXPECT_FALSE(cancelled());
+
+  start("usb://Tesvel/TP5010?serial=SN77");
+  ASSERT_TRUE(waitUntil([&] { return usbLog().find("transfer") != std::string::npos; }, 3));
+  stop = Clock::now();
+  jw::stop_status_thread();
+  EXPECT_LT(secondsSince(stop), 0.5);
+  EXPECT_NE(usbLog().find("close 1\nexit\n"), std::string::npos) << usbLog();
+}
+
+TEST_F(ThreadTest, AUsbStatusOfSixCancelsAndAFailedReadDoesNot) {
+  start("usb://Tesvel/TP5010?serial=SN77");
+  // No status file: every transfer times out.
+  auto twoReads = [&] {
+    std::string log = usbLog();
+    size_t first = log.find("transfer");
+    return first != std::string::npos && log.find("transfer", first + 1) != std::string::npos;
+  };
+  ASSERT_TRUE(waitUntil(twoReads, 4));
+  EXPECT_FALSE(cancelled());
+  EXPECT_NE(usbLog().find("open 1\ntransfer 1 193 0 0 0 1024 2000\n"), std::string::npos)
+      << usbLog();
+  testing_support::writeFile(dir.file("status"), std::string("\x06\x00\x00\x00", 4));
+  ASSERT_TRUE(waitUntil([&] { return cancelled(); }, 2));
+  ASSERT_TRUE(waitUntil([&] { return usbLog().find("exit\n") != std::string::npos; }, 2))
+      << "the thread releases the printer when it ends";
+}
+
+TEST_F(ThreadTest, TheKeepAliveSendsEveryFiveSecondsAndIsJoinedAtOnce) {
+  setenv("DEVICE_URI", "socket://127.0.0.1:9100", 1);
+  const char* argv[7] = {"tesvel"};
+  jw::CreateDammyThread(argv);
+  ASSERT_NE(jw::g_wrap.dummyThread, 0u);
+  ASSERT_TRUE(waitUntil([&] { return agent.setRequests() >= 2; }, 7));
+  auto times = agent.setTimes();
+  double gap = std::chrono::duration<double>(times[1] - times[0]).count();
+  EXPECT_GT(gap, 4.8);
+  EXPECT_LT(gap, 5.5);
+  auto join = Clock::now();
+  jw::pthread_dammy_join();
+  EXPECT_LT(secondsSince(join), 0.5);
+  EXPECT_EQ(jw::g_wrap.dummyThread, 0u);
+}
+
+TEST_F(ThreadTest, TheKeepAliveNeedsAUriAndEndsWithACancelledJob) {
+  const char* noUri[7] = {"tesvel"};
+  testing::internal::CaptureStderr();
+  jw::CreateDammyThread(noUri);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("argv error\n"), std::string::npos);
+  EXPECT_EQ(jw::g_wrap.dummyThread, 0u);
+
+  // argv[0] with a ":" serves as the URI; over USB the device is held open.
+  const char* usbQueue[7] = {"usb://Tesvel/TP5010?serial=SN77"};
+  jw::CreateDammyThread(usbQueue);
+  ASSERT_NE(jw::g_wrap.dummyThread, 0u);
+  ASSERT_TRUE(waitUntil([&] { return usbLog().find("open 1\n") != std::string::npos; }, 2));
+  jw::g_wrap.cancel_job.store(1);
+  ASSERT_TRUE(waitUntil([&] { return jw::g_wrap.g_bDammyEnd.load() == 1; }, 2));
+  jw::pthread_dammy_join();
+  EXPECT_EQ(usbLog().find("transfer"), std::string::npos) << "nothing is sent to hold the link";
+  EXPECT_NE(usbLog().find("close 1\nexit\n"), std::string::npos) << usbLog();
+}
+
+}  // namespace
