@@ -79,30 +79,57 @@ TEST_P(RasterJob, ThePrinterGetsEveryPageAsAValidStream) {
 INSTANTIATE_TEST_SUITE_P(Queues, RasterJob, ::testing::ValuesIn(kRasterCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The job-control PostScript model: the PDF comes out as PostScript behind
-// the PJL header our wrapper completes with the scheduler's job id.
-class PostScriptJob : public e2e::CupsdTest {};
+// The PostScript models: the document comes out as PostScript behind a PJL
+// job header, and the job ends with the universal exit so the printer
+// leaves PostScript.
+struct PostScriptCase {
+  const char* name;
+  const char* ppd;
+  int pages;
+  std::vector<std::string> options;
+  bool jobControl;  // our wrapper adds the job id to the PJL header
+};
 
-TEST_F(PostScriptJob, APdfComesOutAsPostScriptWithTheJobsPjlHeader) {
-  std::string queue = addQueue("tesvel-ps-tp5010.ppd");
-  int job = submit(queue, e2e::writeDocument(work.path(), Doc::Pdf, 2),
-                   {"-t", "Quarterly report", "-o", "media=A4"});
+std::ostream& operator<<(std::ostream& os, const PostScriptCase& c) { return os << c.name; }
+
+const PostScriptCase kPostScriptCases[] = {
+    {"JobControlModel", "tesvel-ps-tp5010.ppd", 2, {"-o", "media=A4"}, true},
+    // The colour group converts the PDF itself (pdftops), turning the back
+    // sides of a long-edge duplex job first.
+    {"ColourModelLongEdgeDuplex", "tesvel-ps-tpc8010.ppd", 3,
+     {"-o", "sides=two-sided-long-edge"}, false},
+};
+
+class PostScriptJob : public e2e::CupsdTest,
+                      public ::testing::WithParamInterface<PostScriptCase> {};
+
+TEST_P(PostScriptJob, APdfComesOutAsPostScriptBehindThePjlHeader) {
+  const PostScriptCase& c = GetParam();
+  std::string queue = addQueue(c.ppd);
+  std::vector<std::string> options = {"-t", "Quarterly report"};
+  options.insert(options.end(), c.options.begin(), c.options.end());
+  int job = submit(queue, e2e::writeDocument(work.path(), Doc::Pdf, c.pages), options);
   ASSERT_GT(job, 0);
   expectJobEnded(job, JobState::Completed, 90);
   expectListedCompleted(queue, job);
 
   std::string out = testing_support::readFile(printerFile(queue));
-  EXPECT_NE(out.find("@PJL JOB NAME = \"Quarterly report\""), std::string::npos) << out.substr(0, 600);
-  EXPECT_NE(out.find("@PJL SET JOBID=" + std::to_string(job) + "\r\n"), std::string::npos);
+  EXPECT_EQ(out.find("\x1b%-12345X@PJL"), 0u) << out.substr(0, 600);
+  EXPECT_NE(out.find("@PJL JOB NAME = \"Quarterly report\""), std::string::npos);
+  if (c.jobControl) {
+    EXPECT_NE(out.find("@PJL SET JOBID=" + std::to_string(job) + "\r\n"), std::string::npos);
+  }
   EXPECT_NE(out.find("%!PS-Adobe"), std::string::npos);
-  size_t pages = 0;
+  int pages = 0;
   for (size_t pos = out.find("\n%%Page: "); pos != std::string::npos;
        pos = out.find("\n%%Page: ", pos + 1))
     ++pages;
-  EXPECT_EQ(pages, 2u);
-  // The job ends with the universal exit, so the printer leaves PostScript.
-  EXPECT_NE(out.rfind("\x1b%-12345X"), std::string::npos);
-  EXPECT_GT(out.rfind("\x1b%-12345X"), out.rfind("%%EOF"));
+  EXPECT_EQ(pages, c.pages);
+  size_t exit = out.rfind("\x1b%-12345X");
+  EXPECT_TRUE(exit != std::string::npos && exit > out.rfind("%%EOF"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Queues, PostScriptJob, ::testing::ValuesIn(kPostScriptCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
