@@ -158,20 +158,3 @@ TEST_F(RotateTest, LongEdgeDuplexTurnsTheEvenPagesOfColourJobs) {
     }
   }
 }
-
-TEST_F(RotateTest, AReplacedJobFileOfOursIsRemoved) {
-  jwtest::ScopedPpd ppd(jwtest::ppdPath("tpc8010"));
-  const std::string input = jwtest::makePdf(spool.path(), 2);
-  unlink(spool.file("doc.ps").c_str());
-  const char* argv[] = {"tesvel", "42", "alice", "Report", "1", "Duplex=DuplexNoTumble", nullptr};
-  char path[512];
-  snprintf(path, sizeof path, "%s", input.c_str());
-  bool owned = true;  // the spooled input
-  testing::internal::CaptureStderr();
-  jw::RotateDuplexPages(argv, path, sizeof path, &owned);
-  testing::internal::GetCapturedStderr();
-  EXPECT_FALSE(jwtest::fileExists(input));
-  EXPECT_EQ(filesIn(spool.path()), std::vector<std::string>{path});
-  int pages = 0;
-  EXPECT_EQ(rotatedPages(path, &pages), std::vector<int>{2});
-}
