@@ -1,0 +1,237 @@
+// jobwrapper as a whole, watched by its status thread.  The device URI
+// comes from a real cupsd's destination list.  USB: the fake libusb is
+// preloaded into jobwrapper, which runs as the test's child.  Network: the
+// job goes through cupsd, pstops, jobwrapper and CUPS's socket backend to
+// the fake printer's data port, while the fake agent answers the status
+// queries.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cupsd_harness.h"
+#include "fake_printer.h"
+#include "jw_test_support.h"
+#include "pjl_header.h"
+
+using monitortest::Clock;
+using monitortest::waitUntil;
+using testing_support::JobState;
+
+namespace {
+
+const std::string kTrailer(jw::kCancelTrailer, jw::kCancelTrailerLength);
+constexpr int kPages = 400;
+
+std::string hostName() {
+  char host[256] = "";
+  gethostname(host, sizeof host);
+  return host;
+}
+
+// A DSC PostScript job of kPages pages, about 21 KB each.  Its 8 MB are
+// more than the pipes and socket buffers between jobwrapper and a printer
+// that stops reading can hold (on loopback the sender's buffer alone may
+// grow to 4 MB), so the job waits for the printer.
+std::string postScriptJob() {
+  std::string ps = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 595 842\n%%Pages: " +
+                   std::to_string(kPages) + "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
+                   "%%BeginSetup\n/Courier findfont 8 scalefont setfont\n%%EndSetup\n";
+  for (int p = 1; p <= kPages; ++p) {
+    ps += "%%Page: " + std::to_string(p) + " " + std::to_string(p) + "\n";
+    for (int line = 0; line < 100; ++line)
+      ps += "36 " + std::to_string(800 - 8 * line) + " moveto (page " + std::to_string(p) +
+            " line " + std::to_string(line) + " " + std::string(170, 'x') + ") show\n";
+    ps += "showpage\n%%PageTrailer\n";
+  }
+  return ps + "%%Trailer\n%%EOF\n";
+}
+
+// The job as CUPS hands it to jobwrapper: the PJL job header around it.
+std::string pjlJob() {
+  return "\x1b%-12345X@PJL JOB\n@PJL JOB NAME = \"monitored\"\n@PJL ENTER LANGUAGE = "
+         "POSTSCRIPT\n" + postScriptJob() + "\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
+}
+
+bool endsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// A job cut by the status thread: the trailer right behind a whole page,
+// before the last one.
+void expectCutAtPageBoundary(const std::string& out) {
+  ASSERT_TRUE(endsWith(out, kTrailer)) << out.substr(out.size() > 200 ? out.size() - 200 : 0);
+  std::string sent = out.substr(0, out.size() - kTrailer.size());
+  EXPECT_TRUE(endsWith(sent, "%%PageTrailer\n")) << sent.substr(sent.size() - 100);
+  EXPECT_LT(jwtest::countOf(sent, "\n%%Page: "), static_cast<size_t>(kPages));
+}
+
+void expectWhole(const std::string& out) {
+  EXPECT_EQ(jwtest::countOf(out, "\n%%Page: "), static_cast<size_t>(kPages));
+  EXPECT_EQ(out.find(kTrailer), std::string::npos);
+  EXPECT_TRUE(endsWith(out, "\x1b%-12345X")) << "the job's own end";
+}
+
+class MonitorProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+    testing_support::CupsdSetup setup;
+    setup.filters = {jwtest::binPath("jobwrapper")};
+    setup.systemBackends = {"socket", "usb"};
+    cupsd = std::make_unique<testing_support::PrivateCupsd>(setup);
+    ASSERT_TRUE(cupsd->ready()) << cupsd->daemonOutput();
+  }
+  void TearDown() override { EXPECT_EQ(agent.malformed(), 0); }
+
+  void addQueue(const std::string& uri) {
+    testing_support::ProcessResult r = cupsd->addPrinter("tesvel", uri, jwtest::ppdPath("tp5010"));
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+  }
+
+  monitortest::FakeSnmpAgent agent;
+  std::unique_ptr<testing_support::PrivateCupsd> cupsd;
+  jwtest::TempDir dir;
+};
+
+// --- USB ----------------------------------------------------------------
+
+class UsbProcessTest : public MonitorProcessTest {
+ protected:
+  jwtest::ProcessOptions options(const std::string& devices) {
+    jwtest::ProcessOptions o;
+    o.argv0 = "tesvel";
+    std::string asan = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
+    o.env = {"PPD=" + jwtest::ppdPath("tp5010"), "TMPDIR=" + dir.path(),
+             "CUPS_SERVER=" + cupsd->socket(), "LD_PRELOAD=" FAKE_LIBUSB,
+             // The preloaded library comes before the sanitizer runtime.
+             "ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0",
+             "FAKE_USB_DEVICES=" + devices, "FAKE_USB_LOG=" + dir.file("usb.log"),
+             "FAKE_USB_STATUS=" + dir.file("status")};
+    return o;
+  }
+  std::vector<std::string> argv() {
+    jwtest::writeFile(dir.file("job.ps"), pjlJob());
+    return {jwtest::binPath("jobwrapper"), "42", "alice", "t", "1", "PageSize=A4",
+            dir.file("job.ps")};
+  }
+  std::string usbLog() const { return jwtest::readFile(dir.file("usb.log")); }
+
+  // Holds the output until the printer has been asked `reads` times.
+  std::string runHeld(const std::string& devices, int reads, int* exitStatus, std::string* err) {
+    jwtest::Child child(argv(), options(devices));
+    std::string out = child.read(4096);
+    EXPECT_TRUE(waitUntil([&] { return jwtest::countOf(usbLog(), "transfer") >= size_t(reads); },
+                          5))
+        << child.errText();
+    out += child.readToEnd();
+    *exitStatus = child.wait();
+    *err = child.errText();
+    return out;
+  }
+};
+
+TEST_F(UsbProcessTest, TheSerialInTheUriPicksTheDeviceAndItsCancelEndsTheJob) {
+  addQueue("usb://Tesvel/TP5010%20Series?serial=SN12345");
+  // Device 0 has no serial string, device 1 another serial; device 2's
+  // serial occurs in the URI, and so does device 3's (which contains it).
+  const std::string devices = "0:SN12345,5:XYZ,3:SN1234,2:SN12345";
+
+  // A status read that fails is no cancel.
+  int status = -1;
+  std::string err;
+  std::string out = runHeld(devices, 2, &status, &err);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(err.find("uri:usb://Tesvel/TP5010%20Series?serial=SN12345,jobid:42"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("libusb find device handle\nStatus_query::handle yes\n"), std::string::npos);
+  EXPECT_NE(err.find("libusb_control_transfer fail (code=-7)\n"), std::string::npos);
+  expectWhole(out);
+  std::string log = usbLog();
+  EXPECT_NE(log.find("open 0\nclose 0\nopen 1\nclose 1\nopen 2\ntransfer 2 193 0 0 0 1024 2000\n"),
+            std::string::npos) << log;
+  EXPECT_TRUE(endsWith(log, "close 2\nexit\n")) << "the job's end releases the printer";
+
+  // The printer reports the job cancelled on its panel.
+  unlink(dir.file("usb.log").c_str());
+  jwtest::writeFile(dir.file("status"), std::string("\x06\x00\x00\x00", 4));
+  out = runHeld(devices, 1, &status, &err);
+  EXPECT_EQ(status, 0);
+  expectCutAtPageBoundary(out);
+}
+
+TEST_F(UsbProcessTest, NoMatchingDeviceLeavesTheJobUnwatched) {
+  addQueue("usb://Tesvel/TP5010%20Series?serial=SN12345");
+  jwtest::ProcessResult r = jwtest::runProcess(argv(), options("0:SN12345,4:OTHER"));
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_NE(r.err.find("querythread::handle is null\n"), std::string::npos) << r.err;
+  expectWhole(r.out);
+  EXPECT_TRUE(endsWith(usbLog(), "close 1\nexit\n")) << usbLog();
+}
+
+// --- Network, through cupsd -------------------------------------------------
+
+class NetworkProcessTest : public MonitorProcessTest {
+ protected:
+  void SetUp() override {
+    MonitorProcessTest::SetUp();
+    if (HasFatalFailure()) return;
+    addQueue("socket://127.0.0.1:" + std::to_string(port.port()));
+    jwtest::writeFile(dir.file("job.ps"), postScriptJob());
+    chmod(dir.path().c_str(), 0755);  // cupsd reads the file as the submitting user
+  }
+
+  // Submits the job with the data port held, so that the job waits for
+  // the printer, until the status thread has asked the agent once.
+  int submitHeld() {
+    port.hold(true);
+    int before = agent.getRequests();
+    int id = cupsd->submit("tesvel", dir.file("job.ps"));
+    EXPECT_GT(id, 0);
+    EXPECT_TRUE(waitUntil([&] { return agent.getRequests() > before; }, 15))
+        << cupsd->jobLog(id);
+    return id;
+  }
+
+  monitortest::FakeDataPort port;
+};
+
+TEST_F(NetworkProcessTest, AJobPrintsWholeUnlessThePrinterCancelsItForThisHost) {
+  // The printer says nothing, then reports another machine's job cancelled.
+  for (int job = 0; job < 2; ++job) {
+    if (job == 1) agent.answer(0x86, "another-host");
+    int id = submitHeld();
+    port.hold(false);
+    EXPECT_EQ(cupsd->waitForJob(id, 60), JobState::Completed) << cupsd->jobLog(id);
+    ASSERT_TRUE(waitUntil([&] { return port.jobsDone() == job + 1; }, 10));
+    expectWhole(port.job(job));
+  }
+  std::string log = cupsd->jobLog(1);
+  EXPECT_NE(log.find("uri:socket://127.0.0.1:" + std::to_string(port.port())), std::string::npos)
+      << log;
+}
+
+TEST_F(NetworkProcessTest, ACancelOnThePrinterEndsTheJobWithinTwoAndAHalfSeconds) {
+  agent.answer(0x03, hostName());  // printing
+  int id = submitHeld();
+  agent.answer(0x86, hostName());
+  auto switched = Clock::now();
+  int asked = agent.getRequests();
+  // The job stays held until the status thread has seen the cancel.
+  EXPECT_TRUE(waitUntil([&] { return agent.getRequests() > asked; }, 3)) << cupsd->jobLog(id);
+  port.hold(false);
+  ASSERT_TRUE(waitUntil([&] { return port.jobsDone() == 1; }, 10)) << cupsd->jobLog(id);
+  double took = std::chrono::duration<double>(port.jobEnd(0) - switched).count();
+  EXPECT_LT(took, 3.0) << "the status thread asks every 2.5 seconds";
+  expectCutAtPageBoundary(port.job(0));
+  EXPECT_EQ(cupsd->waitForJob(id, 20), JobState::Completed) << "exit status 0";
+}
+
+}  // namespace
