@@ -230,18 +230,6 @@ TEST_F(ProcessTest, AWrongArgumentCountLeavesNoJobToSend) {
   EXPECT_NE(r.err.find("Uable open temp file error! \n"), std::string::npos);
 }
 
-TEST_F(ProcessTest, TheColourRoadSaysConversionIsNotAvailableYet) {
-  std::string pdf = jwtest::makePdf(dir.path(), 1);
-  ProcessResult r = jwtest::runProcess(
-      {jwtest::binPath("jobwrapper"), "9", "carol", "t", "1", "", pdf},
-      options(jwtest::ppdPath("tpc8010")));
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "") << "the printer is never sent the PDF";
-  EXPECT_NE(r.err.find("conversion not available yet"), std::string::npos);
-  EXPECT_NE(r.err.find("DEBUG: fail to change file from pdf to ps.\n"), std::string::npos);
-  EXPECT_NE(r.err.find("End::g_bDammyEnd = 1\n"), std::string::npos);
-}
-
 namespace {
 
 // Cancels a long job while its output is held up (the test reads only the
