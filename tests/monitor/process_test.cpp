@@ -235,3 +235,48 @@ TEST_F(NetworkProcessTest, ACancelOnThePrinterEndsTheJobWithinTwoAndAHalfSeconds
 }
 
 }  // namespace
+
+namespace {
+
+// --- The colour road's keep-alive ------------------------------------------
+
+TEST(KeepAliveProcessTest, TheColourRoadKeepsTheLinkUpWhileCopyingAndJoinsAtTheEnd) {
+  monitortest::FakeSnmpAgent agent;
+  ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+  jwtest::TempDir dir;
+  std::string pdf = jwtest::makePdf(dir.path(), 30);
+  std::vector<std::string> argv = {jwtest::binPath("jobwrapper"), "42", "alice", "t", "1", "",
+                                   pdf};
+  jwtest::ProcessOptions o;
+  o.argv0 = "tesvel";
+  o.env = {"PPD=" + jwtest::ppdPath("tpc8010"), "TMPDIR=" + dir.path(),
+           "DEVICE_URI=socket://127.0.0.1:9100"};
+  {
+    // The output is held until the thread has sent twice.
+    jwtest::Child child(argv, o);
+    std::string out = child.read(4096);
+    EXPECT_TRUE(waitUntil([&] { return agent.setRequests() >= 2; }, 30)) << child.errText();
+    auto released = Clock::now();
+    out += child.readToEnd();
+    EXPECT_EQ(child.wait(), 0);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - released).count(), 2.0)
+        << "the thread is joined without waiting out its pause";
+    EXPECT_EQ(jwtest::countOf(out, "\n%%Page: "), 30u) << child.errText();
+    EXPECT_EQ(agent.setRequests(), 2);
+    auto times = agent.setTimes();
+    double gap = std::chrono::duration<double>(times[1] - times[0]).count();
+    EXPECT_GT(gap, 4.8);
+    EXPECT_LT(gap, 5.5);
+    EXPECT_NE(child.errText().find("End::g_bDammyEnd = 1\n"), std::string::npos);
+  }
+  // Without DEVICE_URI and a queue name without ":" there is no keep-alive.
+  o.env.pop_back();
+  jwtest::ProcessResult r = jwtest::runProcess(argv, o);
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_NE(r.err.find("argv error\n"), std::string::npos) << r.err;
+  EXPECT_EQ(jwtest::countOf(r.out, "\n%%Page: "), 30u) << "the job still prints";
+  EXPECT_EQ(agent.setRequests(), 2);
+  EXPECT_EQ(agent.malformed(), 0);
+}
+
+}  // namespace
