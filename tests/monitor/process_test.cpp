@@ -167,13 +167,25 @@ TEST_F(UsbProcessTest, TheSerialInTheUriPicksTheDeviceAndItsCancelEndsTheJob) {
   expectCutAtPageBoundary(out);
 }
 
-TEST_F(UsbProcessTest, NoMatchingDeviceLeavesTheJobUnwatched) {
+TEST_F(UsbProcessTest, NoMatchingDeviceOrAnOverlongUriLeavesTheJobUnwatched) {
   addQueue("usb://Tesvel/TP5010%20Series?serial=SN12345");
   jwtest::ProcessResult r = jwtest::runProcess(argv(), options("0:SN12345,4:OTHER"));
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_NE(r.err.find("querythread::handle is null\n"), std::string::npos) << r.err;
   expectWhole(r.out);
   EXPECT_TRUE(endsWith(usbLog(), "close 1\nexit\n")) << usbLog();
+
+  // A device URI too long for the status thread's buffer is not cut short
+  // (a cut URI could name another printer): the job goes unwatched.
+  unlink(dir.file("usb.log").c_str());
+  addQueue("usb://Tesvel/TP5010%20Series?serial=SN12345&x=" + std::string(220, 'x'));
+  r = jwtest::runProcess(argv(), options("3:SN12345"));
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_NE(r.err.find("FindDeviceUri::device uri longer than 255, job not monitored\n"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("querythread::no device uri, job not monitored\n"), std::string::npos);
+  expectWhole(r.out);
+  EXPECT_EQ(usbLog(), "") << "the printer is not opened";
 }
 
 // --- Network, through cupsd -------------------------------------------------

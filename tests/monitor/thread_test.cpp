@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
+#include <thread>
 #include <string>
 
 #include "fake_printer.h"
@@ -109,6 +111,21 @@ TEST_F(ThreadTest, TheKeepAliveSendsEveryFiveSecondsAndIsJoinedAtOnce) {
   jw::pthread_dammy_join();
   EXPECT_LT(secondsSince(join), 0.5);
   EXPECT_EQ(jw::g_wrap.dummyThread, 0u);
+}
+
+TEST_F(ThreadTest, AKeepAliveWithoutAHostToSendToStillPauses) {
+  setenv("DEVICE_URI", "file:///dev/null", 1);  // resolves to an empty host
+  const char* argv[7] = {"tesvel"};
+  timespec before, after;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+  jw::CreateDammyThread(argv);
+  ASSERT_NE(jw::g_wrap.dummyThread, 0u);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  jw::pthread_dammy_join();
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+  double cpu = (after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) / 1e9;
+  EXPECT_LT(cpu, 0.3) << "the loop spun";
+  EXPECT_EQ(agent.setRequests(), 0);
 }
 
 TEST_F(ThreadTest, TheKeepAliveNeedsAUriAndEndsWithACancelledJob) {
