@@ -166,9 +166,10 @@ int ResolveUriHost(const char* uri, char* host, size_t hostSize, int* port,
 }
 
 int HostToAddress(const char* name, char* address, size_t addressSize) {
-  // getaddrinfo rather than gethostbyname: this runs on the monitor thread.
+  // getaddrinfo rather than gethostbyname, which is not safe on the
+  // monitor thread; IPv4 only, as the status query speaks IPv4.
   addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
+  hints.ai_family = AF_INET;
   AddrInfoList found;
   if (name == nullptr || getaddrinfo(name, nullptr, &hints, &found.head) != 0) {
     fprintf(stderr, " gethostbyname error for host:%s\n", name != nullptr ? name : "");

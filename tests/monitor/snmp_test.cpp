@@ -54,15 +54,14 @@ TEST_F(SnmpTest, AHostNameThatDoesNotResolveEndsTheQueryAtOnce) {
   EXPECT_EQ(agent.getRequests(), 0);
 }
 
-TEST_F(SnmpTest, TheKeepAliveIsOneSetRequest) {
-  jw::SendKeepAliveSnmp("127.0.0.1");
-  EXPECT_TRUE(monitortest::waitUntil([&] { return agent.setRequests() == 1; }, 2));
-  jw::SendKeepAliveSnmp(nullptr);
-  jw::SendKeepAliveSnmp("no-such-printer.invalid");
-  EXPECT_EQ(agent.setRequests(), 1);
+TEST(Address, HostNamesBecomeIpv4AddressText) {
+  char address[256] = "";
+  EXPECT_EQ(jw::HostToAddress("localhost", address, sizeof address), 0);
+  EXPECT_STREQ(address, "127.0.0.1");
+  EXPECT_EQ(jw::HostToAddress("no-such-printer.invalid", address, sizeof address), 1);
 }
 
-TEST(ResolveUriHost, EitherLibraryNameServesBothVariants) {
+TEST(Address, EitherCupsLibraryNameServesBothResolverVariants) {
   const char* const runtimeOnly[2] = {"libtesvel-absent.so", "libcups.so.2"};
   const char* const none[2] = {"libtesvel-absent.so", "libtesvel-absent.so.2"};
   for (auto variant : {jw::ResolveVariant::kFirst, jw::ResolveVariant::kSecond}) {
