@@ -133,8 +133,9 @@ bool ChunkWalker::check_shape(size_t pos, const char* name, uint32_t type, uint3
     w_.violation(pos, n + " chunk length " + std::to_string(length) + ", expected " + std::to_string(want_length));
     ok = false;
   }
-  // Items are read only where the chunk really holds them.
-  return ok || kHeader + uint64_t(count) * kItem <= length;
+  // Items are read only where the chunk really holds them: the readers
+  // take the expected number of items, so the count must be that too.
+  return ok || (count == want_count && kHeader + uint64_t(count) * kItem <= length);
 }
 
 void ChunkWalker::chunk(size_t pos, uint32_t length, uint32_t type, uint32_t count, uint32_t item_bytes) {
