@@ -18,8 +18,10 @@ namespace stores_test {
 FilterRun::FilterRun(const std::string& program, const std::string& ppd, const std::string& options,
                      const std::string& tmpdir, const std::string& cmsLibrary) {
   std::signal(SIGPIPE, SIG_IGN);  // a filter that stops reading must not end the test
+  // Close-on-exec: a filter started next must not hold this one's pipes
+  // open, or neither would ever see the end of its input.
   int in[2], out[2], err[2];
-  if (pipe(in) || pipe(out) || pipe(err)) return;
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return;
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);

@@ -256,15 +256,18 @@ std::vector<uint8_t> greyPage(const cups_page_header2_t& h, unsigned width, unsi
   return grey;
 }
 
-std::vector<uint8_t> standinPage(std::vector<uint8_t> grey, unsigned width, unsigned height) {
+// The stand-in called directly: the oracle for a page of the library.
+// factor 2: the 1200-dpi mode, two dots across for every grey pixel.
+std::vector<uint8_t> standinPage(std::vector<uint8_t> grey, unsigned width, unsigned height, int factor) {
   void* lib = dlopen(CMS_STANDIN, RTLD_NOW | RTLD_LOCAL);
   if (!lib) return {};
   auto cmsMain = reinterpret_cast<rf::QuorvaCMSmainFn>(dlsym(lib, "QuorvaCMSmain"));
-  std::vector<uint8_t> mono(size_t(width) * height / 8);
+  std::vector<uint8_t> mono(size_t(width) * factor * height / 8);
   rf::CmsSrcData src{0, 36, grey.data(), int32_t(width * height), 0, 0, int16_t(width), int16_t(height),
                      int32_t(width), {}};
   rf::CmsSettings settings{0, 18, 0, 0, 0, 0, 2, {}};
-  rf::CmsDstData dst{0, 35, mono.data(), int32_t(mono.size()), 0, 0, int16_t(width), int16_t(height), 0, 0, {}};
+  rf::CmsDstData dst{0,      35, mono.data(), int32_t(mono.size()), 0, 0, int16_t(width), int16_t(height), 0,
+                     uint8_t(factor - 1), {}};
   cmsMain(&src, &settings, &dst);
   dlclose(lib);
   return mono;
@@ -275,22 +278,39 @@ std::vector<uint8_t> standinPage(std::vector<uint8_t> grey, unsigned width, unsi
 TEST(StoredPagesProcess, ColourManagedModelsUseTheLibraryWhenItIsThere) {
   const uint8_t level = 90;
   const RasterPage page = smallPage(1, level);
-  Job withLibrary{"tesvel-txa.ppd", "", writeRaster({page}), binPath("rasterfilter_cms_test"), CMS_STANDIN};
-  Job without{"tesvel-txa.ppd", "", writeRaster({page})};
-  const std::vector<Result> results = runJobs({withLibrary, without});
+  struct Case {
+    const char* what;
+    const char* options;
+    bool library;
+    int factor;  // dots across per grey pixel
+  } cases[] = {
+      {"stand-in, 600 dpi", "", true, 1},
+      {"stand-in, 1200 dpi", "DPI1200", true, 2},
+      {"no library", "", false, 1},
+  };
+  std::vector<Job> jobs;
+  for (const Case& c : cases)
+    jobs.push_back(c.library ? Job("tesvel-txa.ppd", c.options, writeRaster({page}), binPath("rasterfilter_cms_test"),
+                                   CMS_STANDIN)
+                             : Job("tesvel-txa.ppd", c.options, writeRaster({page})));
+  const std::vector<Result> results = runJobs(jobs);
 
   std::vector<std::vector<uint8_t>> decoded;
-  for (const Result& r : results) {
-    EXPECT_EQ(r.status, 0) << r.err;
+  for (size_t i = 0; i < results.size(); ++i) {
+    const Case& c = cases[i];
+    const Result& r = results[i];
+    EXPECT_EQ(r.status, 0) << c.what << "\n" << r.err;
     EXPECT_EQ(r.err.rfind("加载CMS 64位库\n", 0), 0u) << r.err;
     TempDir dir;
     writeFile(dir.file("job.prn"), r.out);
-    ASSERT_EQ(runProcess({binPath("prndecode"), "--check", "-o", dir.path(), dir.file("job.prn")}).exitStatus, 0);
+    ASSERT_EQ(runProcess({binPath("prndecode"), "--check", "-o", dir.path(), dir.file("job.prn")}).exitStatus, 0)
+        << c.what;
     unsigned w = 0, h = 0;
     decoded.push_back(readPbm(dir.file("page-001.pbm"), &w, &h));
+    w /= unsigned(c.factor);
     ASSERT_GT(w * h, 0u);
     const std::vector<uint8_t> grey = greyPage(page.header, w, h, level);
-    if (&r == &results[0]) {
+    if (c.library) {
       EXPECT_TRUE(has(r.err, "加载CMS库成功\n")) << r.err;
       EXPECT_TRUE(has(r.err, "cms input\nsrcData->cbStructSize  ==36\n")) << r.err;
       EXPECT_TRUE(has(r.err, "srcData->InputDataWidth ==" + std::to_string(w) + "\n")) << r.err;
@@ -298,8 +318,8 @@ TEST(StoredPagesProcess, ColourManagedModelsUseTheLibraryWhenItIsThere) {
       EXPECT_TRUE(has(r.err, "cms output\ndstData->cbStructSize  ==35\n")) << r.err;
       EXPECT_TRUE(has(r.err, "CMS模块版本号 ==100开始调用CMS模块生成数据QuorvaCMSmain生成数据结束CMS error_num ==0"))
           << r.err;
-      EXPECT_FALSE(has(r.err, "HalftoneDither二值化处理"));
-      EXPECT_TRUE(decoded.back() == standinPage(grey, w, h)) << "the page is the library's rendering";
+      EXPECT_FALSE(has(r.err, "HalftoneDither二值化处理")) << c.what;
+      EXPECT_TRUE(decoded.back() == standinPage(grey, w, h, c.factor)) << c.what << ": not the library's page";
     } else {
       EXPECT_TRUE(has(r.err, "\n加载CMS库失败")) << r.err;
       EXPECT_TRUE(has(r.err, "HalftoneDither二值化处理")) << r.err;
@@ -309,6 +329,6 @@ TEST(StoredPagesProcess, ColourManagedModelsUseTheLibraryWhenItIsThere) {
       EXPECT_TRUE(decoded.back() == screened) << "the page is the built-in screen's";
     }
   }
-  ASSERT_EQ(decoded.size(), 2u);
-  EXPECT_NE(decoded[0], decoded[1]);
+  ASSERT_EQ(decoded.size(), 3u);
+  EXPECT_NE(decoded[0], decoded[2]);
 }
