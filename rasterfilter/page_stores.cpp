@@ -193,6 +193,13 @@ void replay_collated_copies(PageStores& stores, int replayCopies) {
   stores.closeCopyStore();
 }
 
+// A white back for the last sheet, framed like the last page.  Without a
+// page that made it to the printer there is no frame to copy.
+void blank_back(RasterJob& job) {
+  if (job.lastPageStart.imageWidth == 0 || job.lastPageStart.imageHeight == 0) return;
+  InsertBlankPage(job.lastPageStart, job.modelClass, job.header);
+}
+
 // The user turns the printed stack over; the back sides follow.
 void second_pass(PageStores& stores, RasterJob& job) {
   const JobSettings& s = job.settings;
@@ -222,9 +229,9 @@ void second_pass(PageStores& stores, RasterJob& job) {
   for (int rep = 0; rep < repetitions && !g_job.cancelRequested; ++rep) {
     // An odd job's last sheet has no back: a white page keeps the stack
     // in step, first or last as the pages come out of the printer.
-    if (oddJob && order == 0) InsertBlankPage(job.lastPageStart, job.modelClass, job.header);
+    if (oddJob && order == 0) blank_back(job);
     sendEvenPagesReversed(stores.evenStore().fd(), g_job.evenPageSizes);
-    if (oddJob && order == 1) InsertBlankPage(job.lastPageStart, job.modelClass, job.header);
+    if (oddJob && order == 1) blank_back(job);
     std::fflush(stdout);
   }
   stores.closeEvenStore();
@@ -235,8 +242,7 @@ void second_pass(PageStores& stores, RasterJob& job) {
 void finishStoredPages(PageStores& stores, RasterJob& job) {
   const JobSettings& s = job.settings;
   g_job.outputBusy = 1;
-  if (s[JobKey::Duplex] != 0 && g_job.pageCount % 2 == 1)
-    InsertBlankPage(job.lastPageStart, job.modelClass, job.header);
+  if (s[JobKey::Duplex] != 0 && g_job.pageCount % 2 == 1) blank_back(job);
   g_job.outputBusy = 1;
   if (!g_job.cancelRequested && !g_job.stdoutFailed) {
     if (s[JobKey::Collate] == 1 && job.replayCopies > 1 && s[JobKey::ManualDuplex] != 1)
