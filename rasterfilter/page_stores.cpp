@@ -182,6 +182,9 @@ void sendEvenPagesReversed(int fd, const std::vector<int64_t>& sizes) {
 
 // ---- End of job ----
 
+const char kIncompleteStoresText[] =
+    "The stored pages could not be written in full; the further copies and back sides are not sent.\n";
+
 namespace {
 
 void replay_collated_copies(PageStores& stores, int replayCopies) {
@@ -244,7 +247,10 @@ void finishStoredPages(PageStores& stores, RasterJob& job) {
   g_job.outputBusy = 1;
   if (s[JobKey::Duplex] != 0 && g_job.pageCount % 2 == 1) blank_back(job);
   g_job.outputBusy = 1;
-  if (!g_job.cancelRequested && !g_job.stdoutFailed) {
+  // A store that missed a block would replay a broken stream.
+  const bool storesWhole = g_job.storeFailed == 0;
+  if (!storesWhole && !g_job.cancelRequested) writeErrorLines(kIncompleteStoresText);
+  if (!g_job.cancelRequested && !g_job.stdoutFailed && storesWhole) {
     if (s[JobKey::Collate] == 1 && job.replayCopies > 1 && s[JobKey::ManualDuplex] != 1)
       replay_collated_copies(stores, job.replayCopies);
     if (s[JobKey::ManualDuplex] == 1) second_pass(stores, job);

@@ -102,8 +102,11 @@ void sendEvenPagesReversed(int fd, const std::vector<int64_t>& sizes);
 
 // End of job up to the job end: the blank back side of an odd automatic
 // duplex job, then (unless cancelled) the collated copies and the second
-// pass of manual duplex; every store is closed afterwards.
+// pass of manual duplex; every store is closed afterwards.  Stores that
+// missed a write are not replayed: kIncompleteStoresText goes to the CUPS
+// log instead.
 void finishStoredPages(PageStores& stores, RasterJob& job);
+extern const char kIncompleteStoresText[];
 
 // One white page numbered pageCount + 1 in the frame of the last page.
 void InsertBlankPage(PageStartRecord& record, ModelClass cls, cups_page_header2_t header);

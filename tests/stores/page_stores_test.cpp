@@ -235,3 +235,38 @@ TEST_F(StoresTest, ABlankPageIsWhiteAndNumberedAfterTheLastPage) {
     EXPECT_TRUE(has(text, c.size + " depth=1 black=0 ")) << c.what << "\n" << text;
   }
 }
+
+namespace {
+// Writes to the page stores fail (a full $TMPDIR); the printer is fine.
+ssize_t fullDisk(int fd, const void* data, size_t count) {
+  if (fd == g_job.copyStoreFd || fd == g_job.oddPageStoreFd || fd == g_job.evenPageStoreFd) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return write(fd, data, count);
+}
+}  // namespace
+
+TEST_F(StoresTest, StoresThatMissedABlockAreNotReplayed) {
+  for (int manualDuplex : {0, 1}) {
+    resetJobState();
+    Capture stream, fresh;
+    g_job.outputFd = stream.fd();
+    g_job.diagFd = fresh.fd();
+    PageStores stores;
+    RasterJob job = jobWith(1, 3, manualDuplex);
+    job.replayCopies = 3;
+    ASSERT_TRUE(openPageStores(stores, job));
+    setOutputWriter(fullDisk);
+    for (int p = 1; p <= 2; ++p) {
+      g_job.pageCount = p;
+      routePageOutput(job);
+      SendDataToFile("page", 4, 1);
+    }
+    setOutputWriter(nullptr);
+    finishStoredPages(stores, job);
+    EXPECT_EQ(stream.text(), manualDuplex ? "page" : "pagepage") << "nothing replayed";
+    EXPECT_TRUE(has(fresh.text(), std::string("ERROR: ") + kIncompleteStoresText)) << fresh.text();
+    EXPECT_EQ(g_job.copyStoreFd + g_job.oddPageStoreFd + g_job.evenPageStoreFd, 0);
+  }
+}
