@@ -171,7 +171,6 @@ LoopExit page_loop(RasterJob& job, PageStores& stores) {
     routePageOutput(job);
 
     PageOutcome outcome = convertAndSendPage(job);
-    if (outcome == PageOutcome::CleanUp) return LoopExit::CleanUp;
     if (g_job.stdoutFailed) return LoopExit::CleanUp;
     if (outcome == PageOutcome::EndOfJob) return LoopExit::EndOfJob;
 

@@ -230,9 +230,9 @@ bool allocate_page(PageBuffers& b, const RasterJob& job, const PageGeometry& geo
 }
 
 // Reads the page's lines into the grey page: the middle of lines wider
-// than the image, lines narrower than it left-aligned on white.  Returns
-// false when SIGTERM stopped the reading.
-bool read_lines(RasterJob& job, const PageGeometry& geo, PageBuffers& b) {
+// than the image, lines narrower than it left-aligned on white.  SIGTERM
+// stops the reading; the rest of the page stays white.
+void read_lines(RasterJob& job, const PageGeometry& geo, PageBuffers& b) {
   const unsigned bpl = job.header.cupsBytesPerLine;
   const unsigned height = job.header.cupsHeight;
   const uint32_t w = geo.fwImgWPixel;
@@ -252,7 +252,6 @@ bool read_lines(RasterJob& job, const PageGeometry& geo, PageBuffers& b) {
       else std::memcpy(row, line, bpl);
     }
   }
-  return !g_job.cancelRequested;
 }
 
 // Each bit of a byte doubled: the pixel drawn twice across at 1200 dpi.
@@ -348,8 +347,10 @@ PageOutcome convertAndSendPage(RasterJob& job) {
   std::fflush(stdout);
   g_job.outputBusy = 0;
 
-  if (!read_lines(job, geo, buffers) && job.modelClass == PLATFORM_M)
-    return PageOutcome::CleanUp;  // the chunk stream is left open, as the printer expects
+  // A page cancelled while its raster is read is finished with what was
+  // read, for every class, and the job end follows: a chunk-stream printer
+  // left inside an open page would wait for the rest of it.
+  read_lines(job, geo, buffers);
 
   std::fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_job.pageCount, rot);
   if (rot == 1 && Rotate180(buffers.grey.get(), geo.fwImgWPixel, geo.fwImgHPixel, buffers.work.get()) == 0)

@@ -46,7 +46,6 @@ int RotatePage90(uint8_t* buffer, uint32_t width, uint32_t lines, uint8_t* work 
 enum class PageOutcome {
   Done,        // the page was framed and sent (or skipped with a report)
   EndOfJob,    // memory exhausted: end the job
-  CleanUp,     // cancelled mid-page on a chunk-stream printer
 };
 
 // Page loop step 15 for the header in job.header.
