@@ -210,7 +210,8 @@ int clean_up(RasterJob& job, PageStores& stores) {
   // A job whose stores could not be made stops here; the reason is on
   // the CUPS log already.
   if (job.storeOpenFailed) return 1;
-  if (job.settings[JobKey::ManualDuplex] == 1) sleep(10);
+  if (job.settings[JobKey::ManualDuplex] == 1 && g_job.manualDuplexWaitSeconds > 0)
+    sleep(static_cast<unsigned>(g_job.manualDuplexWaitSeconds));
 
   g_job.outputBusy = 0;
   if (g_job.stdoutFailed) {

@@ -29,6 +29,8 @@ void resetJobState() {
   g_job.imageChecksum = 0;
   g_job.outputFd = STDOUT_FILENO;
   g_job.diagFd = STDERR_FILENO;
+  g_job.keepAliveSeconds = 10;
+  g_job.manualDuplexWaitSeconds = 10;
 }
 
 }  // namespace rf

@@ -31,6 +31,10 @@ struct JobState {
   uint8_t imageChecksum;                  // byte sum of the last compressed band + UEL_CMD_C
   int outputFd = 1;                       // the printer stream; standard output, tests point it elsewhere
   int diagFd = 2;                         // messages for CUPS; standard error, tests point it elsewhere
+  // The printer's timings: the keep-alive period and the pause at the end
+  // of a manual-duplex job.  Only in-process runs (fuzzing) set them to 0.
+  int keepAliveSeconds = 10;
+  int manualDuplexWaitSeconds = 10;
 };
 
 extern JobState g_job;

@@ -17,7 +17,6 @@ namespace {
 
 constexpr char kTimerNoteListA[] = "TXA_TXB机型删除定时器00命令\n";
 constexpr char kInsertNoteListA[] = "TXC系列机器不插入00命令\n";
-constexpr int kKeepAliveSeconds = 10;
 
 bool install(int signo, void (*handler)(int)) {
   struct sigaction sa {};
@@ -52,10 +51,11 @@ void installSignalHandlers() {
 
 bool startKeepAliveTimer() {
   g_job.modelIsListA = isModelListA(g_job.modelName) ? 1 : 0;
+  if (g_job.keepAliveSeconds <= 0) return true;
   if (!install(SIGALRM, onKeepAliveTimer)) return false;
   struct itimerval period {};
-  period.it_value.tv_sec = kKeepAliveSeconds;
-  period.it_interval.tv_sec = kKeepAliveSeconds;
+  period.it_value.tv_sec = g_job.keepAliveSeconds;
+  period.it_interval.tv_sec = g_job.keepAliveSeconds;
   return setitimer(ITIMER_REAL, &period, nullptr) == 0;
 }
 

@@ -30,6 +30,10 @@ HeaderVerdict checkRasterHeader(const cups_page_header2_t& h, std::string* why) 
     return verdict(skip, "raster page size out of range");
   if (static_cast<uint64_t>(h.cupsWidth) != h.cupsBytesPerLine)
     return verdict(skip, "raster line length does not match its width");
+  // More copies than CUPS lets a job ask for: every collated copy would be
+  // sent again, so such a header could keep the printer busy for days.
+  if (h.NumCopies > kMaxCopies)
+    return verdict(skip, "copy count out of range");
   if (h.PageSize[0] == 0 || h.PageSize[1] == 0)
     return verdict(skip, "page size is zero");
   if (h.HWResolution[0] == 0 || h.HWResolution[1] == 0 || h.HWResolution[0] > 2400 ||

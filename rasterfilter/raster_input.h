@@ -13,6 +13,9 @@ namespace rf {
 // records carry 16-bit sizes, so nothing the printer can take is larger.
 constexpr uint32_t kMaxRasterDots = 65535;
 
+// CUPS's own limit on the copies of a job (MaxCopies).
+constexpr uint32_t kMaxCopies = 9999;
+
 enum class HeaderVerdict {
   Printable,     // 8-bit grey, sizes the page records can carry
   SkipPage,      // not printable, but its lines can be read past safely

@@ -32,6 +32,7 @@ TEST(RasterHeaderCheck, OnlyEightBitGreyPagesOfSaneSizeArePrinted) {
       {"banded colour order", [](cups_page_header2_t& h) { h.cupsColorOrder = CUPS_ORDER_BANDED; },
        HeaderVerdict::SkipPage},
       {"page size 0", [](cups_page_header2_t& h) { h.PageSize[0] = 0; }, HeaderVerdict::SkipPage},
+      {"a million copies", [](cups_page_header2_t& h) { h.NumCopies = 1000000; }, HeaderVerdict::SkipPage},
       {"line length disagrees with width", [](cups_page_header2_t& h) { h.cupsBytesPerLine += 8; },
        HeaderVerdict::SkipPage},
       {"resolution 0", [](cups_page_header2_t& h) { h.HWResolution[1] = 0; },
