@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rf::g_job.diagFd = quiet;
   rf::g_job.keepAliveSeconds = 0;         // no timer ticks into the next run
   rf::g_job.manualDuplexWaitSeconds = 0;  // no pause at the end of manual duplex
-  setenv("PPD", testing_support::ppdPath(kModels[control & 7]).c_str(), 1);
+  const std::string ppd = testing_support::ppdPath(kModels[control & 7]);
+  FUZZ_CHECK(access(ppd.c_str(), R_OK) == 0);  // without its PPD every run would stop at once
+  setenv("PPD", ppd.c_str(), 1);
   std::string options = "job-uuid=x";
   if (control & 8) options += " Collate=True";
   if (control & 16) options += " Duplex=DuplexNoTumble";
