@@ -27,7 +27,7 @@ namespace {
 
 std::vector<std::string> build_env(const ProcessOptions& opts) {
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
+  for (char** e = environ; opts.inheritEnv && *e; ++e) {
     std::string entry(*e);
     std::string name = entry.substr(0, entry.find('='));
     bool replaced = false;
@@ -39,6 +39,13 @@ std::vector<std::string> build_env(const ProcessOptions& opts) {
   return env;
 }
 
+ProcessOptions no_input(int timeoutSeconds) {
+  ProcessOptions o;
+  o.stdinFromDevNull = true;
+  o.timeoutSeconds = timeoutSeconds;
+  return o;
+}
+
 std::vector<char*> c_vector(std::vector<std::string>& v) {
   std::vector<char*> out;
   for (auto& s : v) out.push_back(s.data());
@@ -48,23 +55,18 @@ std::vector<char*> c_vector(std::vector<std::string>& v) {
 
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argvIn, const ProcessOptions& opts) {
-  // A child that exits without reading its input must not kill the test.
-  signal(SIGPIPE, SIG_IGN);
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
-    throw std::runtime_error("pipe failed");
-
+pid_t spawnChild(const std::vector<std::string>& argvIn, const ProcessOptions& opts, int in,
+                 int out, int err) {
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (opts.stdinFromDevNull)
+  if (in < 0)
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   else
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    posix_spawn_file_actions_adddup2(&fa, in, 0);
+  posix_spawn_file_actions_adddup2(&fa, out, 1);
+  posix_spawn_file_actions_adddup2(&fa, err, 2);
+  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
 
-  // The child starts with default signal dispositions (SIGPIPE included).
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t all;
@@ -76,16 +78,35 @@ ProcessResult runProcess(const std::vector<std::string>& argvIn, const ProcessOp
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   std::vector<std::string> argv = argvIn;
+  if (!opts.argv0.empty()) argv[0] = opts.argv0;
   std::vector<std::string> env = build_env(opts);
   std::vector<char*> cargv = c_vector(argv), cenv = c_vector(env);
-  pid_t pid;
-  int rc = posix_spawn(&pid, cargv[0], &fa, &attr, cargv.data(), cenv.data());
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, argvIn[0].c_str(), &fa, &attr, cargv.data(), cenv.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
+  if (rc != 0) errno = rc;
+  return rc == 0 ? pid : -1;
+}
+
+int exitStatusOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& opts) {
+  // A child that exits without reading its input must not kill the test.
+  signal(SIGPIPE, SIG_IGN);
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  pid_t pid = spawnChild(argv, opts, opts.stdinFromDevNull ? -1 : in[0], out[1], err[1]);
+  int rc = errno;
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  if (rc != 0) {
+  if (pid < 0) {
     close(in[1]);
     close(out[0]);
     close(err[0]);
@@ -143,15 +164,16 @@ ProcessResult runProcess(const std::vector<std::string>& argvIn, const ProcessOp
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.exitStatus = exitStatusOf(status);
   return result;
 }
 
-TempDir::TempDir() {
+TempDir::TempDir(mode_t mode) {
   const char* base = std::getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tesvel-test-XXXXXX";
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
+  chmod(path_.c_str(), mode);
 }
 
 TempDir::~TempDir() {
@@ -169,6 +191,16 @@ std::string readFile(const std::string& path) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+size_t countOf(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos;
+       pos = text.find(needle, pos + needle.size()))
+    ++n;
+  return n;
 }
 
 cups_page_header2_t greyHeader(unsigned widthPt, unsigned heightPt, unsigned dpi) {
@@ -228,7 +260,7 @@ std::string makePdf(int pages, int widthPt, int heightPt) {
                                 "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPt),
                                 "-dDEVICEHEIGHTPOINTS=" + std::to_string(heightPt),
                                 "-sOutputFile=" + dir.file("doc.pdf"), dir.file("doc.ps")},
-                               {{}, {}, "", true, 60});
+                               no_input(60));
   if (r.exitStatus != 0) throw std::runtime_error("gs failed: " + r.err);
   return readFile(dir.file("doc.pdf"));
 }
@@ -250,7 +282,7 @@ std::string rasterFromPdf(const std::string& ppd, const std::string& pdf, const 
     argv.push_back(o);
   }
   argv.push_back(dir.file("doc.pdf"));
-  ProcessResult r = runProcess(argv, {{}, {}, "", true, 120});
+  ProcessResult r = runProcess(argv, no_input(120));
   if (r.exitStatus != 0) throw std::runtime_error("cupsfilter failed: " + r.err);
   return r.out;
 }

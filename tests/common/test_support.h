@@ -1,6 +1,8 @@
 // Shared helpers for the test suites.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,7 +26,18 @@ struct ProcessOptions {
   std::string stdinData;         // written to the child's standard input
   bool stdinFromDevNull = false;
   int timeoutSeconds = 60;       // the child is killed after this
+  std::string argv0;             // what the child sees as argv[0] (default: the path)
+  bool inheritEnv = true;        // false: the child gets `env` and nothing else
 };
+
+// Starts argv[0] (a path) with the argument vector, never through a shell,
+// on the given standard descriptors; -1 when it cannot start.  Signal
+// dispositions are the defaults and no descriptor above 2 reaches the
+// child (descriptor 4 would pass for a CUPS side channel).
+pid_t spawnChild(const std::vector<std::string>& argv, const ProcessOptions& opts, int in,
+                 int out, int err);
+// A waitpid status as ProcessResult gives it.
+int exitStatusOf(int waitStatus);
 
 // Runs argv[0] (a path) with the argument vector, never through a shell.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& opts = {});
@@ -32,7 +45,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
 // A private directory removed with everything in it when it goes.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(mode_t mode = 0700);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -45,6 +58,9 @@ class TempDir {
 
 void writeFile(const std::string& path, const std::string& data);
 std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+// Count of non-overlapping occurrences.
+size_t countOf(const std::string& text, const std::string& needle);
 
 // One page of raster for writeRaster: the header and a function of the
 // line number giving each line's bytes (cupsBytesPerLine of them).

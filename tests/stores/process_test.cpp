@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "cms_records.h"
-#include "filter_run.h"
 #include "halftone.h"
 #include "model_classes.h"
 #include "stores_test_util.h"

@@ -2,12 +2,24 @@
 
 #include <dirent.h>
 
+#include <cstdlib>
 #include <sstream>
 
 namespace stores_test {
 
 using testing_support::ProcessResult;
 using testing_support::runProcess;
+
+testing_support::ProcessOptions FilterRun::filter_options(const std::string& ppd,
+                                                          const std::string& tmpdir,
+                                                          const std::string& cmsLibrary) {
+  testing_support::ProcessOptions o;
+  o.inheritEnv = false;
+  o.env = {"PPD=" + ppd, "TMPDIR=" + tmpdir, "PATH=/usr/bin:/bin"};
+  if (!cmsLibrary.empty()) o.env.push_back("TESVEL_CMS_LIBRARY=" + cmsLibrary);
+  if (const char* asan = std::getenv("ASAN_OPTIONS")) o.env.push_back(std::string("ASAN_OPTIONS=") + asan);
+  return o;
+}
 
 std::vector<std::string> dirEntries(const std::string& dir) {
   std::vector<std::string> out;

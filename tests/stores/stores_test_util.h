@@ -12,9 +12,27 @@
 #include <vector>
 
 #include "job_state.h"
+#include "piped_process.h"
 #include "test_support.h"
 
 namespace stores_test {
+
+// The filter started as CUPS would (job 42, options as given) on pipes,
+// with PPD, TMPDIR and, when not empty, TESVEL_CMS_LIBRARY as its whole
+// environment.  Several runs may go at once, so that their closing waits
+// overlap.
+class FilterRun : public testing_support::PipedProcess {
+ public:
+  FilterRun(const std::string& program, const std::string& ppd, const std::string& options,
+            const std::string& tmpdir, const std::string& cmsLibrary = "")
+      : PipedProcess({program, "42", "alice", "report", "1", options},
+                     filter_options(ppd, tmpdir, cmsLibrary)) {}
+
+ private:
+  static testing_support::ProcessOptions filter_options(const std::string& ppd,
+                                                        const std::string& tmpdir,
+                                                        const std::string& cmsLibrary);
+};
 
 // An anonymous temporary file.
 class Capture {

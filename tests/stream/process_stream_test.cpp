@@ -4,23 +4,14 @@
 //  until the job loop calls the stream writers (job start, page
 // start and end, job end); drop the prefixes in the commit that wires them.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "piped_process.h"
 #include "test_support.h"
-
-extern char** environ;
 
 using namespace testing_support;
 
@@ -130,98 +121,19 @@ Tokens repeat(const Tokens& head, const Tokens& page, int pages, const Tokens& t
   return out;
 }
 
+ProcessOptions filter_options(const std::string& ppd) {
+  ProcessOptions o;
+  o.inheritEnv = false;
+  o.env = {"PPD=" + ppd, "PATH=/usr/bin:/bin"};
+  return o;
+}
+
 // rasterfilter with a pipe for standard input, so a test can stall the
 // raster or signal the filter between pages.
-class FilterRun {
+class FilterRun : public PipedProcess {
  public:
-  explicit FilterRun(const std::string& ppd) {
-    // A filter that stops reading early must not take the test down with it.
-    std::signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&fa, fd);
-    std::vector<std::string> env = {"PPD=" + ppd, "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string prog = binPath("rasterfilter");
-    std::vector<std::string> args = {prog, "42", "alice", "report", "1", ""};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, prog.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]), close(out[1]), close(err[1]);
-    in_ = in[1], out_ = out[0], err_ = err[0];
-  }
-  ~FilterRun() {
-    if (in_ >= 0) close(in_);
-    close(out_), close(err_);
-    if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-  }
-  bool started() const { return pid_ > 0; }
-  // Feeds bytes while draining the filter's output, so neither side blocks.
-  void feed(const std::string& data) {
-    for (size_t done = 0; done < data.size();) {
-      pollfd p[3] = {{in_, POLLOUT, 0}, {out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      poll(p, 3, 1000);
-      if (p[0].revents & (POLLERR | POLLHUP)) return;  // the filter stopped reading
-      if (p[0].revents & POLLOUT) {
-        const ssize_t n = write(in_, data.data() + done, data.size() - done);
-        if (n <= 0) return;
-        done += size_t(n);
-      }
-      drain(p[1].revents, p[2].revents);
-    }
-  }
-  void pause(int seconds) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-      pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      poll(p, 2, 200);
-      drain(p[0].revents, p[1].revents);
-    }
-  }
-  void signal(int signo) { kill(pid_, signo); }
-  // Closes the input, reads everything and returns the exit status.
-  int finish() {
-    close(in_), in_ = -1;
-    for (;;) {
-      pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-      if (poll(p, 2, 60000) <= 0) break;
-      if (!drain(p[0].revents, p[1].revents)) break;
-    }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string out, err;
-
- private:
-  bool drain(short outEvents, short errEvents) {
-    char buf[65536];
-    bool open = false;
-    if (outEvents & (POLLIN | POLLHUP)) {
-      const ssize_t n = read(out_, buf, sizeof buf);
-      if (n > 0) out.append(buf, size_t(n)), open = true;
-    } else {
-      open = true;
-    }
-    if (errEvents & (POLLIN | POLLHUP)) {
-      const ssize_t n = read(err_, buf, sizeof buf);
-      if (n > 0) err.append(buf, size_t(n)), open = true;
-    }
-    return open;
-  }
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1, err_ = -1;
-  bool reaped_ = false;
+  explicit FilterRun(const std::string& ppd)
+      : PipedProcess({binPath("rasterfilter"), "42", "alice", "report", "1", ""}, filter_options(ppd)) {}
 };
 
 std::string raster_for(const std::string& ppd, int pages) {
