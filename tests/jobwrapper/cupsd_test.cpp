@@ -28,7 +28,7 @@ class CupsdTest : public ::testing::Test {
     // is mode 0700, so it runs as root and answers on the side channel.
     testing_support::CupsdSetup setup;
     setup.filters = {jwtest::binPath("jobwrapper")};
-    setup.backends = {jwtest::captureBackendPath()};
+    setup.backends = {JW_CAPTURE_BACKEND};
     cupsd = std::make_unique<PrivateCupsd>(setup);
     ASSERT_TRUE(cupsd->ready()) << "cupsd did not start:\n" << cupsd->daemonOutput();
     pdf = jwtest::makePdf(work.path(), 2);

@@ -1,36 +1,27 @@
-// Helpers of the jobwrapper tests: temporary directories, files, child
-// processes started with an argument vector, and real PostScript made by
-// the CUPS chain.
+// Helpers of the jobwrapper tests over the shared ones (tests/common): the
+// PPD of a model, the PPD environment of in-process tests, a child whose
+// output the test holds up, and real PostScript made by the CUPS chain.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "piped_process.h"
+#include "test_support.h"
+
 namespace jwtest {
 
-std::string binPath(const std::string& program);   // <build>/bin/<program>
-std::string ppdPath(const std::string& model);     // <build>/ppd/tesvel-ps-<model>.ppd
-std::string captureBackendPath();
+using testing_support::binPath;
+using testing_support::countOf;
+using testing_support::fileExists;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::readFile;
+using testing_support::runProcess;
+using testing_support::TempDir;
+using testing_support::writeFile;
 
-// A directory removed with everything in it when it goes.
-class TempDir {
- public:
-  explicit TempDir(mode_t mode = 0700);
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-void writeFile(const std::string& path, const std::string& data);
-std::string readFile(const std::string& path);
-bool fileExists(const std::string& path);
+std::string ppdPath(const std::string& model);  // <build>/ppd/tesvel-ps-<model>.ppd
 
 // Sets PPD for the test process (in-process tests) and puts it back.
 class ScopedPpd {
@@ -43,48 +34,25 @@ class ScopedPpd {
   bool had_;
 };
 
-struct ProcessResult {
-  int exitStatus = -1;  // exit code, or 128 + signal
-  std::string out;
-  std::string err;
-  double seconds = 0;   // wall time
+// A child whose standard output is a pipe read by the test, so that the
+// test can hold the job up; its standard input is empty, its standard
+// error a file.
+struct ChildLogDir {
+  TempDir logDir;  // a base before PipedProcess: made before the child starts
 };
-
-struct ProcessOptions {
-  std::string argv0;               // what the child sees as argv[0] (default: the path)
-  std::vector<std::string> env;    // NAME=VALUE added to (or replacing in) the parent's
-  std::string stdinData;           // fed through a file
-  int timeoutSeconds = 30;         // killed after this
-};
-
-// Runs argv[0] (a path) with the argument vector, never through a shell.
-// Descriptors above 2 are closed in the child, so no side channel exists.
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& opts = {});
-
-// A child whose standard output is a pipe read by the test.
-class Child {
+class Child : private ChildLogDir, public testing_support::PipedProcess {
  public:
-  Child(const std::vector<std::string>& argv, const ProcessOptions& opts);
-  ~Child();  // kills and reaps the child if it still runs
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Reads at least n bytes of output (or up to end of output / the time-out).
-  std::string read(size_t n, int timeoutSeconds = 10);
-  std::string readToEnd(int timeoutSeconds = 10);
-  void signal(int sig);
-  int wait(int timeoutSeconds = 10);  // exit status as in ProcessResult
-  std::string errText() const;        // its standard error so far
-
- private:
-  pid_t pid_ = -1;
-  int outFd_ = -1;
-  std::string errPath_;
-  TempDir dir_;
+  Child(const std::vector<std::string>& argv, const ProcessOptions& opts)
+      : PipedProcess(argv, opts, logDir.file("err")) {
+    closeInput();
+  }
+  std::string readToEnd(int timeoutSeconds = 10) { return read(~size_t{0} / 2, timeoutSeconds); }
+  int wait(int timeoutSeconds = 10) { return finish(timeoutSeconds); }
+  std::string errText() { return errSoFar(); }
 };
 
 // A PDF of `pages` pages, each with `linesPerPage` lines of text, made by
-// Ghostscript from a PostScript program written here.
+// Ghostscript from a PostScript program written here; returns its path.
 std::string makePdf(const std::string& dir, int pages, int linesPerPage = 3,
                     int widthPt = 595, int heightPt = 842);
 
@@ -93,8 +61,5 @@ std::string makePdf(const std::string& dir, int pages, int linesPerPage = 3,
 std::string chainPostScript(const std::string& ppd, const std::string& pdf,
                             const std::vector<std::string>& options, int copies = 1,
                             const std::string& title = "Test page");
-
-// Count of non-overlapping occurrences.
-size_t countOf(const std::string& text, const std::string& needle);
 
 }  // namespace jwtest

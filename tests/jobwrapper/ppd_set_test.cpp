@@ -19,7 +19,7 @@ namespace {
 
 std::vector<std::string> psPpds() {
   std::vector<std::string> files;
-  for (const auto& e : std::filesystem::directory_iterator(JW_PPD_DIR)) {
+  for (const auto& e : std::filesystem::directory_iterator(TESVEL_PPD_DIR)) {
     std::string name = e.path().filename().string();
     if (name.rfind("tesvel-ps-", 0) == 0 && e.path().extension() == ".ppd")
       files.push_back(e.path().string());
