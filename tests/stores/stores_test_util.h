@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fd_capture.h"
 #include "job_state.h"
 #include "piped_process.h"
 #include "test_support.h"
@@ -34,28 +35,7 @@ class FilterRun : public testing_support::PipedProcess {
                                                         const std::string& cmsLibrary);
 };
 
-// An anonymous temporary file.
-class Capture {
- public:
-  Capture() {
-    std::FILE* f = std::tmpfile();
-    fd_ = dup(fileno(f));
-    std::fclose(f);
-  }
-  ~Capture() { close(fd_); }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  int fd() const { return fd_; }
-  std::string text() const {
-    const off_t end = lseek(fd_, 0, SEEK_END);
-    std::string s(static_cast<size_t>(end > 0 ? end : 0), '\0');
-    if (end > 0 && pread(fd_, &s[0], s.size(), 0) != end) s.clear();
-    return s;
-  }
-
- private:
-  int fd_;
-};
+using Capture = testing_support::FdCapture;
 
 // Fresh job state with the printer stream and the CUPS log in captures,
 // and $TMPDIR in a private directory (checked empty at the end).

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fd_capture.h"
 #include "job_state.h"
 #include "job_stream.h"
 #include "output_channel.h"
@@ -48,33 +49,11 @@ inline std::string join(std::initializer_list<std::string> parts) {
   return s;
 }
 
-// An anonymous temporary file standing in for standard output, standard
-// error or a page store.
-class Capture {
+// The shared capture file, read back as the hex the expected bytes are
+// written in.
+class Capture : public testing_support::FdCapture {
  public:
-  Capture() {
-    std::FILE* f = std::tmpfile();
-    fd_ = dup(fileno(f));
-    std::fclose(f);
-  }
-  ~Capture() { close(fd_); }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  int fd() const { return fd_; }
-  Bytes bytes() const {
-    const off_t end = lseek(fd_, 0, SEEK_END);
-    Bytes v(static_cast<size_t>(end));
-    if (end > 0 && pread(fd_, v.data(), v.size(), 0) != end) v.clear();
-    return v;
-  }
-  std::string text() const {
-    const Bytes v = bytes();
-    return std::string(v.begin(), v.end());
-  }
   std::string hexdump() const { return hex(bytes()); }
-
- private:
-  int fd_;
 };
 
 // write(2) that fails with ENOSPC on the n-th call for one descriptor.
