@@ -1,0 +1,151 @@
+// rasterfilter when things go wrong around it: a printer stream that fails
+// or goes away, raster cut at any point, and memory that is not cleared.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::vector<std::string> filesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+std::string twoPageRaster(cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED) {
+  RasterPage a{greyHeader(144, 144), {0, 90, 180, 255}};
+  RasterPage b{greyHeader(144, 144), {255, 40}};
+  return writeRaster({a, b}, mode);
+}
+
+ProcessOptions jobOptions(const std::string& ppd, const TempDir& tmp) {
+  ProcessOptions o;
+  o.env = {"PPD=" + ppdPath(ppd), "TMPDIR=" + tmp.path()};
+  o.stdinFromDevNull = true;
+  return o;
+}
+
+// Runs the filter on a raster file with its standard output on `out`.
+int runWithOutput(const std::string& ppd, const std::string& raster, const std::string& options, int out,
+                  const TempDir& tmp, std::string* err) {
+  writeFile(tmp.file("..job.ras"), raster);
+  const int errFd = open(tmp.file("..err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+  const int in = open("/dev/null", O_RDONLY);
+  pid_t pid = spawnChild({binPath("rasterfilter"), "3", "u", "t", "2", options, tmp.file("..job.ras")},
+                         jobOptions(ppd, tmp), in, out, errFd);
+  close(in);
+  close(errFd);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  *err = readFile(tmp.file("..err"));
+  unlink(tmp.file("..job.ras").c_str());
+  unlink(tmp.file("..err").c_str());
+  return exitStatusOf(status);
+}
+
+}  // namespace
+
+TEST(PrinterStreamFaults, AFailingOrVanishingStreamEndsTheJobWithStatusOneAndNoLeftovers) {
+  const std::string raster = twoPageRaster();
+  for (const char* ppd : {"tesvel-tc1110.ppd", "tesvel-tz3010.ppd", "tesvel-tm4010.ppd"}) {
+    // A full disk behind the back end.
+    {
+      TempDir tmp;
+      const int full = open("/dev/full", O_WRONLY);
+      std::string err;
+      EXPECT_EQ(runWithOutput(ppd, raster, "Collate=True", full, tmp, &err), 1) << ppd << err;
+      close(full);
+      EXPECT_NE(err.find("ERROR: "), std::string::npos) << ppd;
+      EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+    }
+    // A back end that reads 100 bytes and goes away, and one that never reads.
+    for (size_t keep : {size_t{100}, size_t{0}}) {
+      TempDir tmp;
+      int p[2];
+      ASSERT_EQ(pipe(p), 0);
+      std::thread reader([&] {
+        char buf[100];
+        size_t got = 0;
+        while (got < keep) {
+          ssize_t n = read(p[0], buf, keep - got);
+          if (n <= 0) break;
+          got += static_cast<size_t>(n);
+        }
+        close(p[0]);
+      });
+      std::string err;
+      const int status = runWithOutput(ppd, raster, "Collate=True", p[1], tmp, &err);
+      close(p[1]);
+      reader.join();
+      EXPECT_EQ(status, 1) << ppd << " keep " << keep << err;
+      EXPECT_NE(err.find("ERROR: The printer stream was closed"), std::string::npos) << ppd << err;
+      EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+    }
+  }
+}
+
+TEST(CutInput, RasterCutAnywhereNeverCrashesAndWhatIsSentIsAWholeJob) {
+  const std::string raster = twoPageRaster(CUPS_RASTER_WRITE);
+  std::vector<size_t> cuts;
+  for (size_t n = 0; n < 2000; n += 37) cuts.push_back(n);               // inside the headers
+  for (size_t n = 2000; n < raster.size(); n += raster.size() / 40) cuts.push_back(n);  // inside the lines
+  for (const char* ppd : {"tesvel-tc1110.ppd", "tesvel-tz3010.ppd", "tesvel-tm4010.ppd"}) {
+    for (size_t cut : cuts) {
+      TempDir tmp;
+      ProcessOptions o = jobOptions(ppd, tmp);
+      o.stdinFromDevNull = false;
+      o.stdinData = raster.substr(0, cut);
+      ProcessResult r = runProcess({binPath("rasterfilter"), "3", "u", "t", "1", ""}, o);
+      ASSERT_LT(r.exitStatus, 2) << ppd << " cut at " << cut << r.err;
+      if (r.out.empty()) continue;
+      writeFile(tmp.file("job.prn"), r.out);
+      ProcessOptions quiet;
+      quiet.stdinFromDevNull = true;
+      ProcessResult c = runProcess({binPath("prndecode"), "--check", tmp.file("job.prn")}, quiet);
+      EXPECT_EQ(c.exitStatus, 0) << ppd << " cut at " << cut << ": " << c.err;
+    }
+  }
+}
+
+TEST(UninitialisedMemory, TheSameJobGivesTheSameBytesWhateverMemoryHeldBefore) {
+  const std::string raster = twoPageRaster();
+  auto withoutClock = [](std::string s) {
+    // The job header carries the time of day; everything else must match.
+    const std::string key = "@PJL JOBTIME=";
+    const size_t at = s.find(key);
+    if (at != std::string::npos) s.erase(at, s.find('\n', at) - at);
+    return s;
+  };
+  // Printers that duplex by themselves: manual duplex would add its 10-second pause.
+  for (const char* ppd : {"tesvel-tc1110.ppd", "tesvel-txd.ppd", "tesvel-tm4010.ppd", "tesvel-txb.ppd"}) {
+    std::string outputs[2];
+    int i = 0;
+    for (const char* perturb : {"MALLOC_PERTURB_=85", "MALLOC_PERTURB_=170"}) {
+      TempDir tmp;
+      ProcessOptions o = jobOptions(ppd, tmp);
+      o.env.push_back(perturb);
+      o.stdinFromDevNull = false;
+      o.stdinData = raster;
+      ProcessResult r = runProcess({binPath("rasterfilter"), "3", "u", "t", "2", "Collate=True Duplex=DuplexNoTumble"}, o);
+      ASSERT_EQ(r.exitStatus, 0) << ppd << r.err;
+      outputs[i++] = withoutClock(r.out);
+    }
+    EXPECT_FALSE(outputs[0].empty());
+    EXPECT_TRUE(outputs[0] == outputs[1]) << ppd << ": the printer data depends on uninitialised memory";
+  }
+}
