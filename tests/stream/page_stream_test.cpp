@@ -26,21 +26,10 @@ PageStartRecord a4_m() {
   return r;
 }
 
+// The shared A4 page record without sheet dots: a standard size sends none.
 PageStartRecord a4_c() {
-  PageStartRecord r{};
-  r.paperCode = 1;
-  r.xResolution = 600;
-  r.yResolution = 600;
-  r.inputTray = 1;
-  r.specFlagsA = 0x01;
-  r.specFlagsB = 0x40;
-  r.specFlagsC = 0x100;
-  r.copies = 3;
-  r.offsetX = 240;
-  r.offsetY = 120;
-  r.pageNumber = 2;
-  r.imageWidth = 4736;
-  r.imageHeight = 6780;
+  PageStartRecord r = a4_page();
+  r.paperWidthDots = r.paperHeightDots = 0;
   return r;
 }
 

@@ -34,25 +34,6 @@ JobStartRecord job_258() {
   return r;
 }
 
-PageStartRecord a4_page() {
-  PageStartRecord r{};
-  r.paperCode = 1;
-  r.xResolution = 600;
-  r.yResolution = 600;
-  r.inputTray = 1;
-  r.specFlagsA = 0x01;
-  r.specFlagsB = 0x40;
-  r.specFlagsC = 0x100;  // only its low byte counts: none of it
-  r.copies = 3;
-  r.offsetX = 240;
-  r.offsetY = 120;
-  r.pageNumber = 2;
-  r.paperWidthDots = 5000;
-  r.paperHeightDots = 7000;
-  r.imageWidth = 4736;
-  r.imageHeight = 6780;
-  return r;
-}
 
 TEST(BuiltRecords, CarryTheirPayloadAndChecksumByteForByte) {
   using Builder = std::function<size_t(uint8_t*)>;

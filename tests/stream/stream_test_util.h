@@ -13,6 +13,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+
+#include "stream_records.h"
 #include <vector>
 
 #include "fd_capture.h"
@@ -113,5 +115,26 @@ class StreamTest : public ::testing::Test {
   Capture out;
   Capture diag;
 };
+
+// An A4 page record with every field set, for the page start builders.
+inline PageStartRecord a4_page() {
+  PageStartRecord r{};
+  r.paperCode = 1;
+  r.xResolution = 600;
+  r.yResolution = 600;
+  r.inputTray = 1;
+  r.specFlagsA = 0x01;
+  r.specFlagsB = 0x40;
+  r.specFlagsC = 0x100;  // only its low byte counts: none of it
+  r.copies = 3;
+  r.offsetX = 240;
+  r.offsetY = 120;
+  r.pageNumber = 2;
+  r.paperWidthDots = 5000;
+  r.paperHeightDots = 7000;
+  r.imageWidth = 4736;
+  r.imageHeight = 6780;
+  return r;
+}
 
 }  // namespace rf::test
