@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace jw {
 
@@ -13,18 +14,24 @@ constexpr uint8_t kStatusRequestType = 0xC1;
 constexpr uint8_t kStatusRequest = 0x00;
 constexpr unsigned kStatusTimeoutMs = 2000;
 
-// The device's serial text occurs in the URI.  A device without a serial
-// string (index 0) never matches.
+// Reads the device's serial string; a device without one (index 0) never
+// matches.
 bool serial_in_uri(libusb_device_handle* handle, uint8_t serialIndex, const char* uri) {
   if (serialIndex == 0) return false;
   unsigned char serial[kUsbSerialSize] = {};
   int n = libusb_get_string_descriptor_ascii(handle, serialIndex, serial, sizeof serial);
-  if (n < 0) return false;
-  serial[static_cast<size_t>(n) < sizeof serial ? n : sizeof serial - 1] = '\0';
-  return strstr(uri, reinterpret_cast<const char*>(serial)) != nullptr;
+  return serial_matches_uri(serial, n, uri);
 }
 
 }  // namespace
+
+bool serial_matches_uri(const unsigned char* serial, int length, const char* uri) {
+  if (serial == nullptr || uri == nullptr || length <= 0) return false;
+  const size_t n = static_cast<size_t>(length) < kUsbSerialSize ? static_cast<size_t>(length)
+                                                                 : kUsbSerialSize - 1;
+  const std::string text(reinterpret_cast<const char*>(serial), strnlen(reinterpret_cast<const char*>(serial), n));
+  return !text.empty() && strstr(uri, text.c_str()) != nullptr;
+}
 
 libusb_device_handle* SenddummyCmdToUsb(const char* uri) {
   int r = libusb_init(nullptr);

@@ -14,6 +14,11 @@ namespace jw {
 constexpr size_t kUsbStatusSize = 1024;
 constexpr size_t kUsbSerialSize = 128;
 
+// True when the first `length` bytes of a serial-number string (cut at
+// kUsbSerialSize - 1 and at a NUL) occur in the URI.  An empty serial, or a
+// failed read (length <= 0), matches nothing.
+bool serial_matches_uri(const unsigned char* serial, int length, const char* uri);
+
 // Opens the first device (in libusb's list order) whose serial-number text
 // occurs in the URI.  The caller owns the handle and the libusb default
 // context (UsbPrinter releases both); null when no device matches, and the

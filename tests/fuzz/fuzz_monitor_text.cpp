@@ -1,7 +1,8 @@
 // What the job monitor reads from outside: SNMP status replies of every
 // length (0 to 1024 bytes) with an owner, USB status blocks, device URIs
-// with percent escapes and queue names.  Input: one byte splits the rest
+// with percent escapes and queue names, USB serial strings against URIs.  Input: one byte splits the rest
 // into a reply and a text.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "device_uri.h"
 #include "fuzz_target.h"
 #include "monitor.h"
+#include "usb_status.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -31,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::strlen(uri.data()) <= before);  // decoding never lengthens
   jw::uri_names_queue(owner.c_str(), uri.data());
   jw::is_usb_uri(owner.c_str());
+
+  // The reply bytes as a device's serial string, matched against the text
+  // as a URI: a match means the serial really is in the URI.
+  const int serialLength = static_cast<int>(std::min<size_t>(reply.size(), jw::kUsbSerialSize));
+  if (jw::serial_matches_uri(reply.data(), serialLength, owner.c_str())) {
+    const std::string serial(reinterpret_cast<const char*>(reply.data()),
+                             strnlen(reinterpret_cast<const char*>(reply.data()),
+                                     std::min<size_t>(serialLength, jw::kUsbSerialSize - 1)));
+    FUZZ_CHECK(!serial.empty() && owner.find(serial) != std::string::npos);
+  }
+  FUZZ_CHECK(!jw::serial_matches_uri(reply.data(), 0, owner.c_str()));
   return 0;
 }
 
