@@ -60,7 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   jbg_dec_free(&d);
 
   // JBIG-KIT's encoder with the same choices: sequential, LRLTWO | TPBON,
-  // no AT moves.  Its BIH is the one written above.
+  // no AT moves.  Its BIH is the one written above.  It reads outside its
+  // buffers with one-line stripes over several lines, so those are left to
+  // the decoder check.
+  if (l0 == 1 && height > 1) return 0;
   std::vector<uint8_t> reference;
   std::vector<uint8_t> planeCopy = image;
   unsigned char* planes[1] = {planeCopy.data()};

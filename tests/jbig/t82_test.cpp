@@ -79,13 +79,18 @@ void check(const Bitmap& b, int l0, const std::string& what) {
                std::to_string(l0));
   const Bytes ours = encode(b, l0);
   ASSERT_FALSE(ours.empty());
-  const Bytes ref = jbigkit_encode(b, l0);
-  ASSERT_GE(ref.size(), 20u);
-  const Bytes refData(ref.begin() + 20, ref.end());
-  EXPECT_EQ(ours.size(), refData.size());
-  EXPECT_TRUE(ours == refData) << "stripe data differs from jbg_enc";
-  EXPECT_TRUE(std::equal(ref.begin(), ref.begin() + 20, bih(b.width, b.height, l0).begin()))
-      << "jbg_enc wrote another BIH";
+  // jbg_enc reads outside its buffers with one-line stripes over several
+  // lines (seen with valgrind; it once crashed a fuzz run): there only the
+  // decoder is the check.
+  if (l0 > 1 || b.height == 1) {
+    const Bytes ref = jbigkit_encode(b, l0);
+    ASSERT_GE(ref.size(), 20u);
+    const Bytes refData(ref.begin() + 20, ref.end());
+    EXPECT_EQ(ours.size(), refData.size());
+    EXPECT_TRUE(ours == refData) << "stripe data differs from jbg_enc";
+    EXPECT_TRUE(std::equal(ref.begin(), ref.begin() + 20, bih(b.width, b.height, l0).begin()))
+        << "jbg_enc wrote another BIH";
+  }
 
   Bytes stream = bih(b.width, b.height, l0);
   stream.insert(stream.end(), ours.begin(), ours.end());
