@@ -22,6 +22,8 @@ void resetJobState() {
   g_job.oddPageStoreFd = 0;
   g_job.evenPageStoreFd = 0;
   g_job.evenPageSizes.clear();
+  g_job.copyStorePages.clear();
+  g_job.oddStorePages.clear();
   std::memset(g_job.errorText, 0, sizeof g_job.errorText);
   g_job.cmsLoaded = 0;
   g_job.blankSuppress = 0;

@@ -10,6 +10,19 @@
 
 namespace rf {
 
+// Where each page begins in a store that is replayed from its start, so a
+// replay stopped by SIGTERM can still end on a whole page.
+struct StoredPageStarts {
+  int lastPage = 0;              // the page the last block belonged to
+  int64_t bytes = 0;             // bytes stored so far
+  std::vector<int64_t> starts;   // offset of each page's first byte
+  void add(int page, size_t length) {
+    if (page != lastPage) starts.push_back(bytes), lastPage = page;
+    bytes += static_cast<int64_t>(length);
+  }
+  void clear() { *this = StoredPageStarts(); }
+};
+
 struct JobState {
   int pageCount;                          // pages read so far (1-based while a page is produced)
   volatile std::sig_atomic_t cancelRequested;  // set by SIGTERM
@@ -24,6 +37,8 @@ struct JobState {
   int oddPageStoreFd;
   int evenPageStoreFd;
   std::vector<int64_t> evenPageSizes;     // bytes of each stored even page; grows as needed
+  StoredPageStarts copyStorePages;        // page starts in the copy and odd stores
+  StoredPageStarts oddStorePages;
   char errorText[1024];                   // failure text shared by all writers
   uint8_t cmsLoaded;                      // colour-management library loaded
   int blankSuppress;                      // 0/2 disabled, 1 printer setting, 3 enabled

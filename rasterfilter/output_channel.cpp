@@ -33,10 +33,15 @@ Outcome merge(Outcome a, Outcome b) {
 
 Outcome write_stores(const void* data, size_t length) {
   Outcome stores = Outcome::kNone;
-  if (g_job.copyStoreFd != 0) stores = merge(stores, store_write(g_job.copyStoreFd, data, length));
   const int page = g_job.pageCount;
-  if (g_job.oddPageStoreFd != 0 && page % 2 == 1)
+  if (g_job.copyStoreFd != 0) {
+    stores = merge(stores, store_write(g_job.copyStoreFd, data, length));
+    g_job.copyStorePages.add(page, length);
+  }
+  if (g_job.oddPageStoreFd != 0 && page % 2 == 1) {
     stores = merge(stores, store_write(g_job.oddPageStoreFd, data, length));
+    g_job.oddStorePages.add(page, length);
+  }
   if (g_job.evenPageStoreFd != 0 && page % 2 == 0 && page >= 2) {
     stores = merge(stores, store_write(g_job.evenPageStoreFd, data, length));
     // The even pages are replayed last to first, so each page's size is kept.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -139,14 +140,23 @@ ssize_t read_at(int fd, uint8_t* buf, size_t length, off_t offset) {
 
 }  // namespace
 
-int replayStore(int fd, size_t blockSize) {
+int replayStore(int fd, size_t blockSize, const std::vector<int64_t>& pageStarts) {
   if (fd <= 0 || blockSize == 0) return 0;
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);
   if (!block) return 0;
   off_t offset = 0;
-  while (!g_job.cancelRequested) {
-    const ssize_t n = read_at(fd, block.get(), blockSize, offset);
-    if (n == 0) return 1;
+  size_t nextPage = 0;  // the first page start beyond offset
+  for (;;) {
+    while (nextPage < pageStarts.size() && pageStarts[nextPage] <= offset) ++nextPage;
+    size_t want = blockSize;
+    if (g_job.cancelRequested) {
+      // Stop where a page begins; until then finish the page in flight.
+      if (offset == 0 || (nextPage > 0 && pageStarts[nextPage - 1] == offset)) return 0;
+      if (nextPage < pageStarts.size())
+        want = std::min<size_t>(want, static_cast<size_t>(pageStarts[nextPage] - offset));
+    }
+    const ssize_t n = read_at(fd, block.get(), want, offset);
+    if (n == 0) return g_job.cancelRequested ? 0 : 1;
     if (n < 0) return 0;
     if (!send_with_retries(block.get(), static_cast<int>(n))) {
       failureReport("replayStore() :: Send stored block Fail ! \n");
@@ -154,7 +164,6 @@ int replayStore(int fd, size_t blockSize) {
     }
     offset += n;
   }
-  return 0;
 }
 
 void sendEvenPagesReversed(int fd, const std::vector<int64_t>& sizes) {
@@ -189,7 +198,7 @@ namespace {
 
 void replay_collated_copies(PageStores& stores, int replayCopies) {
   for (int copy = 1; copy < replayCopies && !g_job.cancelRequested; ++copy) {
-    const int sent = replayStore(stores.copyStore().fd(), kCopyReplayBlock);
+    const int sent = replayStore(stores.copyStore().fd(), kCopyReplayBlock, g_job.copyStorePages.starts);
     std::fflush(stdout);
     if (!sent) break;
   }
@@ -216,7 +225,7 @@ void second_pass(PageStores& stores, RasterJob& job) {
     // The odd pages of the further copies, before the stack is turned.
     for (int copy = 1; copy < job.replayCopies && !g_job.cancelRequested; ++copy) {
       g_job.stdoutEnabled = 1;
-      const int sent = replayStore(stores.oddStore().fd(), kOddReplayBlock);
+      const int sent = replayStore(stores.oddStore().fd(), kOddReplayBlock, g_job.oddStorePages.starts);
       std::fflush(stdout);
       if (!sent) break;
     }

@@ -92,8 +92,10 @@ void routePageOutput(const RasterJob& job);
 // One replay of a store from its start, in blocks of blockSize bytes.
 // 1 when the store was sent to its end; 0 when SIGTERM, a read error or a
 // block that could not be sent (after kReplayRetries further tries,
-// reported) stopped it.
-int replayStore(int fd, size_t blockSize);
+// reported) stopped it.  SIGTERM stops it at the next of `pageStarts`
+// (offsets where stored pages begin; the start of the store is one), so
+// the printer never gets part of a page.
+int replayStore(int fd, size_t blockSize, const std::vector<int64_t>& pageStarts = {});
 
 // The even pages, last to first: sizes[k] bytes of page 2k + 2 at the sum
 // of the sizes before it.  Each page is sent once; a short read sends what

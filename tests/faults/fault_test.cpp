@@ -2,42 +2,27 @@
 // or goes away, raster cut at any point, and memory that is not cleared.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fault_support.h"
 #include "test_support.h"
 
 using namespace testing_support;
+using namespace faults;
 
 namespace {
-
-std::vector<std::string> filesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    closedir(d);
-  }
-  return names;
-}
 
 std::string twoPageRaster(cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED) {
   RasterPage a{greyHeader(144, 144), {0, 90, 180, 255}};
   RasterPage b{greyHeader(144, 144), {255, 40}};
   return writeRaster({a, b}, mode);
-}
-
-ProcessOptions jobOptions(const std::string& ppd, const TempDir& tmp) {
-  ProcessOptions o;
-  o.env = {"PPD=" + ppdPath(ppd), "TMPDIR=" + tmp.path()};
-  o.stdinFromDevNull = true;
-  return o;
 }
 
 // Runs the filter on a raster file with its standard output on `out`.
@@ -47,7 +32,7 @@ int runWithOutput(const std::string& ppd, const std::string& raster, const std::
   const int errFd = open(tmp.file("..err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
   const int in = open("/dev/null", O_RDONLY);
   pid_t pid = spawnChild({binPath("rasterfilter"), "3", "u", "t", "2", options, tmp.file("..job.ras")},
-                         jobOptions(ppd, tmp), in, out, errFd);
+                         filterOptions(ppd, tmp), in, out, errFd);
   close(in);
   close(errFd);
   int status = 0;
@@ -104,22 +89,25 @@ TEST(CutInput, RasterCutAnywhereNeverCrashesAndWhatIsSentIsAWholeJob) {
   std::vector<size_t> cuts;
   for (size_t n = 0; n < 2000; n += 37) cuts.push_back(n);               // inside the headers
   for (size_t n = 2000; n < raster.size(); n += raster.size() / 40) cuts.push_back(n);  // inside the lines
+  int jobs = 0, crashes = 0, hangs = 0, invalid = 0;
   for (const char* ppd : {"tesvel-tc1110.ppd", "tesvel-tz3010.ppd", "tesvel-tm4010.ppd"}) {
     for (size_t cut : cuts) {
       TempDir tmp;
-      ProcessOptions o = jobOptions(ppd, tmp);
+      ProcessOptions o = filterOptions(ppd, tmp);
       o.stdinFromDevNull = false;
       o.stdinData = raster.substr(0, cut);
+      o.timeoutSeconds = 30;
       ProcessResult r = runProcess({binPath("rasterfilter"), "3", "u", "t", "1", ""}, o);
-      ASSERT_LT(r.exitStatus, 2) << ppd << " cut at " << cut << r.err;
-      if (r.out.empty()) continue;
-      writeFile(tmp.file("job.prn"), r.out);
-      ProcessOptions quiet;
-      quiet.stdinFromDevNull = true;
-      ProcessResult c = runProcess({binPath("prndecode"), "--check", tmp.file("job.prn")}, quiet);
-      EXPECT_EQ(c.exitStatus, 0) << ppd << " cut at " << cut << ": " << c.err;
+      ++jobs;
+      if (r.exitStatus < 0) ++hangs;
+      if (r.exitStatus >= 2) ++crashes;
+      EXPECT_TRUE(r.exitStatus == 0 || r.exitStatus == 1) << ppd << " cut at " << cut << r.err;
+      const std::string violation = streamViolation(r.out);
+      if (!violation.empty()) ++invalid;
+      EXPECT_EQ(violation, "") << ppd << " cut at " << cut;
     }
   }
+  std::printf("%d truncated jobs, %d crashes, %d hangs, %d invalid streams\n", jobs, crashes, hangs, invalid);
 }
 
 TEST(UninitialisedMemory, TheSameJobGivesTheSameBytesWhateverMemoryHeldBefore) {
@@ -137,7 +125,7 @@ TEST(UninitialisedMemory, TheSameJobGivesTheSameBytesWhateverMemoryHeldBefore) {
     int i = 0;
     for (const char* perturb : {"MALLOC_PERTURB_=85", "MALLOC_PERTURB_=170"}) {
       TempDir tmp;
-      ProcessOptions o = jobOptions(ppd, tmp);
+      ProcessOptions o = filterOptions(ppd, tmp);
       o.env.push_back(perturb);
       o.stdinFromDevNull = false;
       o.stdinData = raster;

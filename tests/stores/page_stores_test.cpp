@@ -158,6 +158,32 @@ TEST_F(StoresTest, AReplaySendsTheStoreFromItsStartEveryTime) {
 }
 
 namespace {
+// The printer takes each block; the first one brings a SIGTERM with it.
+ssize_t cancelOnFirstBlock(int fd, const void* data, size_t count) {
+  if (fd == g_job.outputFd) g_job.cancelRequested = 1;
+  return write(fd, data, count);
+}
+}  // namespace
+
+TEST_F(StoresTest, ASigtermDuringAReplayStillSendsThePageInFlightToItsEnd) {
+  PageStores stores;
+  ASSERT_TRUE(stores.openCopyStore());
+  // Three stored pages of 10000, 50000 and 7000 bytes.
+  const std::string data = std::string(10000, 'a') + std::string(50000, 'b') + std::string(7000, 'c');
+  ASSERT_EQ(write(stores.copyStore().fd(), data.data(), data.size()), ssize_t(data.size()));
+  const std::vector<int64_t> starts = {0, 10000, 60000};
+  setOutputWriter(cancelOnFirstBlock);
+  // The first 4096-byte block falls into page 1: the replay ends with it.
+  EXPECT_EQ(replayStore(stores.copyStore().fd(), kOddReplayBlock, starts), 0);
+  EXPECT_EQ(out.text(), data.substr(0, 10000));
+  // A 32768-byte block reaches into page 2, which is then sent whole.
+  g_job.cancelRequested = 0;
+  EXPECT_EQ(replayStore(stores.copyStore().fd(), 32768, starts), 0);
+  EXPECT_EQ(out.text(), data.substr(0, 10000) + data.substr(0, 60000));
+  setOutputWriter(nullptr);
+}
+
+namespace {
 // The printer stream fails; the CUPS log still works.
 int g_writes = 0;
 ssize_t deadPrinter(int fd, const void* data, size_t count) {
