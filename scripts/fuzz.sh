@@ -39,7 +39,7 @@ for t in $targets; do
   # such allocations fail (libcups then rejects the header) instead of
   # stopping the campaign; real memory use is still bounded by the RSS limit.
   ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=0 \
-    "$build/bin/fuzz_$t" -max_total_time="$limit" -timeout=10 -rss_limit_mb=2048 \
+    "$build/bin/fuzz_$t" -max_total_time="$limit" -timeout=25 -rss_limit_mb=2048 \
     -malloc_limit_mb=1000000 -close_fd_mask=3 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" > "$log" 2>&1 &
   pid=$!

@@ -39,12 +39,13 @@ struct JbigResult {
 };
 
 // Largest image the inspector will decode: sides up to 2^18 pixels and at
-// most 2^30 pixels (128 MiB of bitmap; a 1200-dpi Legal page with widened
-// lines has a third of that).  Beyond that a page is reported,
+// most 2^29 pixels (64 MiB of bitmap; a 1200-dpi Legal page with widened
+// lines has two thirds of that).  A few bytes of JBIG data can announce a
+// white image of any size, and decoding 2^30 pixels takes seconds.  Beyond that a page is reported,
 // not decoded; and no image is allocated before its data has shown enough
 // stripe markers for the announced size.
 constexpr uint32_t kMaxImageSide = 1u << 18;
-constexpr uint64_t kMaxImagePixels = uint64_t(1) << 30;
+constexpr uint64_t kMaxImagePixels = uint64_t(1) << 29;
 
 // Number of stripes of an image: YD / L0 rounded up.
 inline uint64_t stripe_count(const JbigParams& p) { return p.l0 ? (uint64_t(p.height) + p.l0 - 1) / p.l0 : 0; }
