@@ -25,6 +25,16 @@ namespace {
 // qpdf's exit status 3: written, with warnings about the input.
 constexpr int kQpdfWarnings = 3;
 
+// A page count beyond this is not believed: its even-page list would not
+// fit the 1 MiB the list may take (nor an argument of qpdf's command line).
+constexpr int kMaxRotatedPages = 100000;
+
+// How the printer job from pdftops begins: PostScript, or the PJL job
+// header that pdftops puts in front of it.
+constexpr const char* kPostScriptStarts[] = {"%!", "\x1b%-12345X"};
+
+const char* g_pdftopsPath = kPdftopsPath;
+
 // The options pdftops must not apply: CUPS's own filters before us have
 // already laid out, ordered and collated the pages.  Removed in this order.
 constexpr const char* kRemovedOptions[] = {
@@ -74,12 +84,49 @@ bool replace_job_file(char* path, size_t pathSize, bool* pathOwned, TempFile* ne
   return true;
 }
 
+// The job file as an argument of qpdf: a relative name that begins with
+// "-" (CUPS passes its document file as the job wants it named) must not
+// read as one of qpdf's options.
+std::string qpdf_file_argument(const char* path) {
+  return path[0] == '-' ? std::string("./") + path : std::string(path);
+}
+
+// The title and user as pdftops gets them.  pdftops copies them into the
+// PJL job header and the PostScript comments in front of the job: a line
+// end, an escape (the start of a UEL) or a '"' there would end the quoted
+// value or start a PJL command of the job's choosing.  Control characters
+// become spaces and '"' becomes the "'" that pdftops itself puts in a
+// title; all other text passes unchanged.
+std::string job_text_for_pdftops(const char* text) {
+  std::string safe(text);
+  for (char& c : safe) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = ' ';
+    if (c == '"') c = '\'';
+  }
+  return safe;
+}
+
+// True when the file begins as a printer job from pdftops does.  Anything
+// else (nothing at all, or bytes that are not PostScript) would only make
+// the printer print garbage.
+bool looks_like_printer_job(int fd) {
+  char head[16] = "";
+  ssize_t n = pread(fd, head, sizeof head, 0);
+  for (const char* start : kPostScriptStarts) {
+    size_t len = strlen(start);
+    if (n >= static_cast<ssize_t>(len) && memcmp(head, start, len) == 0) return true;
+  }
+  return false;
+}
+
 // "--show-npages": the page count from the first line of qpdf's output.
 // A qpdf that cannot be found counts as printing nothing (count 0), as
 // the shell's "not found" did; false only when qpdf could not be started
 // for any other reason.
 bool read_page_count(const char* qpdf, const char* path, int* count) {
-  const char* args[] = {qpdf, "--show-npages", path, nullptr};
+  std::string file = qpdf_file_argument(path);
+  const char* args[] = {qpdf, "--show-npages", file.c_str(), nullptr};
   std::string out;
   int status = run_program_capture(args, &out);
   if (status == kNotStarted && errno != ENOENT && errno != EACCES && errno != ENOEXEC)
@@ -89,6 +136,9 @@ bool read_page_count(const char* qpdf, const char* path, int* count) {
 }
 
 }  // namespace
+
+void set_pdftops_path(const char* path) { g_pdftopsPath = path != nullptr ? path : kPdftopsPath; }
+const char* pdftops_path() { return g_pdftopsPath; }
 
 bool qpdf_version_is_modern(const char* line) {
   if (line == nullptr || strstr(line, "qpdf version") == nullptr) return false;
@@ -167,8 +217,13 @@ void RotateDuplexPages(const char* const* argv, char* path, size_t pathSize, boo
     fprintf(stderr, "The page count is %d!\n", count);
     return;
   }
+  if (count > kMaxRotatedPages) {
+    fprintf(stderr, "DEBUG: qpdf reported %d pages; printing them unrotated.\n", count);
+    return;
+  }
   std::string rotation = "--rotate=+180:" + even_page_list(count);
-  const char* args[] = {qpdf, path, rotated.name(), rotation.c_str(), nullptr};
+  std::string file = qpdf_file_argument(path);
+  const char* args[] = {qpdf, file.c_str(), rotated.name(), rotation.c_str(), nullptr};
   // qpdf's own messages belong in the log, never in the job on standard output.
   int status = run_program(args, 2);
   if (status != 0 && status != kQpdfWarnings) {
@@ -195,20 +250,25 @@ int ConvertPdfToPs(char* path, size_t pathSize, const char* const* argv, bool* p
     fprintf(stderr, "DEBUG: Unable to creat tmp_pstopdf file.\n");
     return -1;
   }
+  std::string user = job_text_for_pdftops(argv[2]), title = job_text_for_pdftops(argv[3]);
   // Copies are made by the printer job already: pdftops always makes one.
-  const char* args[] = {kPdftopsPath, argv[1], argv[2], argv[3], "1", options.c_str(), path,
-                        nullptr};
+  const char* args[] = {g_pdftopsPath, argv[1], user.c_str(), title.c_str(), "1",
+                        options.c_str(), path, nullptr};
   int status = run_program(args, ps.fd());
   if (status == kNotStarted) {
     fprintf(stderr, "DEBUG: Unable to excute pdftops,err is %d\n", errno);
     return -1;
   }
-  ps.close_fd();
   // A failed run leaves an empty or partial file: never send that as the job.
   if (status != 0) {
     fprintf(stderr, "DEBUG: pdftops failed (status %d).\n", status);
     return -1;
   }
+  if (!looks_like_printer_job(ps.fd())) {
+    fprintf(stderr, "DEBUG: pdftops wrote no PostScript.\n");
+    return -1;
+  }
+  ps.close_fd();
   if (!replace_job_file(path, pathSize, pathOwned, &ps)) return -1;
   return 1;
 }

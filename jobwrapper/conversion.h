@@ -18,6 +18,12 @@ namespace jw {
 extern const char kOwnQpdfPath[];  // "/opt/tesvel/bin/tvqpdf"
 extern const char kPdftopsPath[];  // "/usr/lib/cups/filter/pdftops"
 
+// The pdftops that ConvertPdfToPs runs; null restores kPdftopsPath.  The
+// filter itself never changes it: only the test build of the program
+// (jobwrapper_testpaths) points it at a stand-in.
+void set_pdftops_path(const char* path);
+const char* pdftops_path();
+
 // True when "qpdf --version" reports version 8 or later.
 bool HasModernQpdf();
 
@@ -38,9 +44,11 @@ bool is_long_edge_duplex(const char* options);
 void RotateDuplexPages(const char* const* argv, char* path, size_t pathSize, bool* pathOwned);
 
 // Converts the PDF job file to PostScript with pdftops (one copy, the
-// option text without the layout options pdftops must not apply again).
-// 1: the PostScript file is now the job file.  -1: failure, nothing to
-// send, the job file unchanged.
+// option text without the layout options pdftops must not apply again,
+// title and user without line ends or quotes that would break the PJL
+// header pdftops writes).  1: the PostScript file is now the job file.
+// -1: failure (pdftops failed or wrote no PostScript), nothing to send,
+// the job file unchanged.
 int ConvertPdfToPs(char* path, size_t pathSize, const char* const* argv, bool* pathOwned);
 
 // Removes from text the first occurrence of keyword (exact case, also

@@ -11,6 +11,7 @@
 
 #include <cups/cups.h>
 
+#include "child_process.h"
 #include "conversion.h"
 #include "media_fixup.h"
 #include "monitor.h"
@@ -39,6 +40,9 @@ JobArgs make_job_args(int argc, char** argv) {
 extern "C" void jw_on_sigterm(int) {
   int saved = errno;
   g_wrap.cancel_job.store(1);
+  // A qpdf or pdftops that is running would otherwise hold the cancelled
+  // job until it ends by itself, which for a hung one is never.
+  terminate_running_child();
   static const char kMsg[] = "cancel_job =1\n";
   ssize_t ignored = write(2, kMsg, sizeof kMsg - 1);
   (void)ignored;
@@ -191,6 +195,11 @@ void WriteColourJob(const char* const* argv, char* path, size_t pathSize, bool* 
     WritePrintFile(path);
   } else if (converted < 0) {
     fprintf(stderr, "DEBUG: fail to change file from pdf to ps.\n");
+    // The job still ends with status 0 (a bad document must not stop the
+    // queue), so the user learns from this line why nothing was printed.
+    // A job cancelled during the conversion needs no such word.
+    if (!g_wrap.cancel_job.load())
+      fprintf(stderr, "ERROR: The PDF could not be converted to PostScript; nothing was printed.\n");
   }
   pthread_dammy_join();
 }

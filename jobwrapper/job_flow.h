@@ -17,7 +17,8 @@ JobArgs make_job_args(int argc, char** argv);
 extern const char kRefusedPrinterText[];
 extern const char kRefusedCustomSizeText[];
 
-// SIGTERM sets cancel_job and says "cancel_job =1"; nothing else.
+// SIGTERM sets cancel_job, says "cancel_job =1" and stops a running
+// qpdf or pdftops (see child_process.h).
 void install_sigterm_handler();
 
 // The whole job after the set-up of main; returns the exit status.
