@@ -4,11 +4,14 @@
 #include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -108,11 +111,13 @@ void* open_cups_library(const char* const libraries[2], ResolveVariant variant) 
   return nullptr;
 }
 
-// Waits for a reply on fd: without a stop signal the socket's own receive
-// time-out bounds the wait.
-int wait_reply(int fd, const StopSignal* stop) {
-  if (stop == nullptr) return 1;
-  return stop->wait_readable(fd, kReplyWaitMs);
+// Waits up to ms for a datagram on fd: 1 readable, 0 time-out, -1 the
+// job has ended.  Without a stop signal only the time bounds the wait.
+int wait_reply(int fd, int ms, const StopSignal* stop) {
+  if (stop != nullptr) return stop->wait_readable(fd, ms);
+  pollfd p{fd, POLLIN, 0};
+  int r = poll(&p, 1, ms);
+  return r > 0 ? 1 : 0;
 }
 
 void set_socket_options(int fd, bool* timeoutSet) {
@@ -212,6 +217,47 @@ bool snmp_destination(const char* address, sockaddr_in* dest) {
   return true;
 }
 
+// A datagram is the printer's answer only when it comes from the address
+// and port the request went to: the socket listens on every local address,
+// so anyone could otherwise hand the job a forged "cancelled" state.
+bool from_printer(const sockaddr_in& from, socklen_t len, const sockaddr_in& printer) {
+  return len >= sizeof from && from.sin_family == AF_INET &&
+         from.sin_addr.s_addr == printer.sin_addr.s_addr && from.sin_port == printer.sin_port;
+}
+
+constexpr ssize_t kReplyStopped = -2;
+
+// One receive of the reply budget: waits up to kReplyWaitMs for the
+// printer's datagram, dropping (and wiping) any other on the way.  Returns
+// the byte count, -1 on time-out or error, kReplyStopped when the job ended.
+ssize_t receive_reply(int fd, const sockaddr_in& printer, uint8_t* reply, const StopSignal* stop) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kReplyWaitMs);
+  bool told = false;  // one line per wait, however many strangers write
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    int ready = wait_reply(fd, left.count() > 0 ? static_cast<int>(left.count()) : 0, stop);
+    if (ready < 0) return kReplyStopped;
+    if (ready == 0) return -1;
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = recvfrom(fd, reply, kSnmpReplySize, MSG_DONTWAIT,
+                         reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      return -1;
+    }
+    if (from_printer(from, len, printer)) return n;
+    memset(reply, 0, static_cast<size_t>(n));
+    if (told) continue;
+    told = true;
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    fprintf(stderr, "<SNMP> datagram from %s:%d ignored, not the printer\n", text,
+            ntohs(from.sin_port));
+  }
+}
+
 }  // namespace
 
 int SendSNMPCmd(const char* address, uint8_t* reply, int* count, const StopSignal* stop) {
@@ -243,10 +289,8 @@ int SendSNMPCmd(const char* address, uint8_t* reply, int* count, const StopSigna
     }
     fprintf(stderr, "<SNMP> socket sendto success. (dest_addr=%s)\n", address);
     for (; receives > 0; --receives) {
-      int ready = wait_reply(sock.get(), stop);
-      if (ready < 0) return 0;  // the job has ended
-      ssize_t n = -1;
-      if (ready > 0) n = recv(sock.get(), reply, kSnmpReplySize, stop != nullptr ? MSG_DONTWAIT : 0);
+      ssize_t n = receive_reply(sock.get(), dest, reply, stop);
+      if (n == kReplyStopped) return 0;  // the job has ended
       *count = static_cast<int>(n);
       fprintf(stderr, "nRecv = %d\n", *count);
       if (n > 0) return 1;
@@ -287,8 +331,8 @@ void SendKeepAliveSnmp(const char* host, const StopSignal* stop) {
       continue;
     }
     char answer[512];
-    if (wait_reply(sock.get(), stop) > 0) {
-      ssize_t n = recv(sock.get(), answer, sizeof answer, stop != nullptr ? MSG_DONTWAIT : 0);
+    if (wait_reply(sock.get(), kReplyWaitMs, stop) > 0) {
+      ssize_t n = recv(sock.get(), answer, sizeof answer, MSG_DONTWAIT);
       (void)n;  // the printer's answer is not examined
     }
     return;

@@ -27,7 +27,7 @@ const std::string kSetRequest(
 // The printer's private enterprise arc 1.3.6.1.4.1.1048573.
 const std::string kPrivateArc("\x2B\x06\x01\x04\x01\xBF\xFF\x7D", 8);
 
-int bound_socket(int type, int port, int rcvbuf) {
+int bound_socket(int type, int port, int rcvbuf, const char* ip = "127.0.0.1") {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -35,7 +35,7 @@ int bound_socket(int type, int port, int rcvbuf) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, ip, &a.sin_addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(fd);
     return -1;
@@ -87,12 +87,44 @@ FakeSnmpAgent::FakeSnmpAgent() {
   // A test that just ended may still hold the port for a moment.
   waitUntil([this] { return (fd_ = bound_socket(SOCK_DGRAM, 161, 0)) >= 0; }, 5);
   if (fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) return;
+  // The whole of 127/8 is loopback on Linux: a second host to forge from.
+  otherAddressFd_ = bound_socket(SOCK_DGRAM, 161, 0, "127.0.0.2");
+  otherPortFd_ = bound_socket(SOCK_DGRAM, 0, 0);
   thread_ = std::thread([this] { serve(); });
 }
 
 FakeSnmpAgent::~FakeSnmpAgent() {
   stop_thread(wake_, &thread_);
-  if (fd_ >= 0) close(fd_);
+  for (int fd : {fd_, otherAddressFd_, otherPortFd_})
+    if (fd >= 0) close(fd);
+}
+
+void FakeSnmpAgent::misbehave(Misbehaviour how, const std::string& owner) {
+  std::string cancel = reply(0x86, owner);
+  std::lock_guard<std::mutex> lock(mutex_);
+  how_ = how;
+  switch (how) {
+    case Misbehaviour::kNone: bad_.clear(); break;
+    case Misbehaviour::kOneByte: bad_ = "\x86"; break;
+    case Misbehaviour::kTail59: bad_ = cancel.substr(cancel.size() - 59); break;
+    case Misbehaviour::kGarbage1024: bad_.assign(1024, '\x86'); break;
+    case Misbehaviour::kOtherAddress:
+    case Misbehaviour::kOtherPort: bad_ = cancel; break;
+  }
+}
+
+void FakeSnmpAgent::answer_get(const sockaddr_in& to) {
+  auto send_from = [&](int fd, const std::string& data) {
+    return fd >= 0 && sendto(fd, data.data(), data.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0;
+  };
+  int badFd = how_ == Misbehaviour::kOtherAddress ? otherAddressFd_
+              : how_ == Misbehaviour::kOtherPort  ? otherPortFd_
+                                                  : fd_;
+  if (how_ != Misbehaviour::kNone && send_from(badFd, bad_)) ++misbehaved_;
+  bool forged = how_ == Misbehaviour::kOtherAddress || how_ == Misbehaviour::kOtherPort;
+  // A garbled reply comes in place of the answer; a forged one before it.
+  if (answering_ && (how_ == Misbehaviour::kNone || forged)) send_from(fd_, reply_);
 }
 
 void FakeSnmpAgent::answer(uint8_t state, const std::string& owner) {
@@ -122,9 +154,8 @@ void FakeSnmpAgent::serve() {
     std::string packet(buf, static_cast<size_t>(n));
     std::lock_guard<std::mutex> lock(mutex_);
     if (packet == kGetRequest) {
-      ++gets_;
-      if (answering_)
-        sendto(fd_, reply_.data(), reply_.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+      answer_get(from);
+      ++gets_;  // after the answer: a test that saw the count sees the reply sent
     } else if (packet == kSetRequest) {
       ++sets_;
       setTimes_.push_back(Clock::now());

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+
+#include <netinet/in.h>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -28,6 +30,19 @@ bool waitUntil(const std::function<bool()>& cond, double seconds);
 // own queries) is ignored.
 class FakeSnmpAgent {
  public:
+  // Ways a broken or hostile agent answers a GetRequest.  The three short
+  // or garbled replies come from 127.0.0.1:161 in place of the answer; the
+  // forged ones carry a well-formed "cancelled" reply for the owner from
+  // another source, followed by the answer (if any) from the right one.
+  enum class Misbehaviour {
+    kNone,
+    kOneByte,       // the cancel state byte alone
+    kTail59,        // the last 59 bytes of a cancel reply: no state byte
+    kGarbage1024,   // 1024 bytes of the cancel state, no owner, no NUL
+    kOtherAddress,  // forged from 127.0.0.2:161
+    kOtherPort,     // forged from 127.0.0.1, another port
+  };
+
   FakeSnmpAgent();
   ~FakeSnmpAgent();
   FakeSnmpAgent(const FakeSnmpAgent&) = delete;
@@ -36,10 +51,12 @@ class FakeSnmpAgent {
   bool listening() const { return fd_ >= 0; }
   void answer(uint8_t state, const std::string& owner);  // from now on
   void silence();                                        // no more answers
+  void misbehave(Misbehaviour how, const std::string& owner);
 
   int getRequests() const { return gets_.load(); }
   int setRequests() const { return sets_.load(); }
   int malformed() const { return malformed_.load(); }
+  int misbehaved() const { return misbehaved_.load(); }  // bad replies sent
   std::vector<Clock::time_point> setTimes() const;
 
   // The reply the agent sends for a state and owner (for direct checks).
@@ -47,10 +64,15 @@ class FakeSnmpAgent {
 
  private:
   void serve();
+  void answer_get(const sockaddr_in& to);  // with mutex_ held
 
   int fd_ = -1;
+  int otherAddressFd_ = -1;  // 127.0.0.2:161
+  int otherPortFd_ = -1;     // 127.0.0.1:<any>
   int wake_[2] = {-1, -1};
-  std::atomic<int> gets_{0}, sets_{0}, malformed_{0};
+  std::atomic<int> gets_{0}, sets_{0}, malformed_{0}, misbehaved_{0};
+  Misbehaviour how_ = Misbehaviour::kNone;
+  std::string bad_;
   mutable std::mutex mutex_;
   bool answering_ = false;
   std::string reply_;

@@ -3,12 +3,14 @@
 // the URI text helpers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fake_printer.h"
 #include "monitor.h"
 #include "snmp_status.h"
+#include "usb_status.h"
 
 namespace {
 
@@ -63,6 +65,38 @@ TEST(Judgement, OnlyACancelStateWithTheOwnerInAWholeReplyCancels) {
   EXPECT_FALSE(jw::usb_status_cancelled(block, 0)) << "a failed transfer is no cancel";
   block[0] = 0x00;
   EXPECT_FALSE(jw::usb_status_cancelled(block, 4));
+}
+
+TEST(UriText, AUsbSerialMatchesOnlyWhatWasReadAndNeverWhenEmpty) {
+  const char* uri = "usb://Tesvel/TP5010?serial=SN12345";
+  // A serial descriptor is at most 127 characters and a NUL in the
+  // buffer; what lies beyond either never takes part.
+  std::string longSerial(200, 'S');
+  std::string longUri = "usb://Tesvel/TP5010?serial=" + std::string(127, 'S');
+  struct Case {
+    const char* what;
+    std::string serial;
+    int length;
+    const char* uri;
+    bool matches;
+  } cases[] = {
+      {"ordinary match", "SN12345", 7, uri, true},
+      {"serial not in the URI", "SN99", 4, uri, false},
+      {"empty serial", "", 0, uri, false},
+      {"failed read", "SN12345", -1, uri, false},
+      {"length counts, not the buffer", "SN1XXXX", 3, uri, true},
+      {"cut at a NUL", std::string("SN1\0ZZ", 6), 6, uri, true},
+      {"NUL first: empty", std::string("\0SN1", 4), 4, uri, false},
+      {"cut at 127 bytes", longSerial, 200, longUri.c_str(), true},
+      {"the 128th byte is not compared", std::string(127, 'S') + "X", 128, longUri.c_str(), true},
+      {"127 bytes do not fit a shorter run", longSerial, 200, uri, false},
+  };
+  for (const Case& c : cases) {
+    // The buffer the serial is read into: 128 bytes, never NUL-terminated here.
+    std::vector<unsigned char> buffer(jw::kUsbSerialSize, 'S');
+    std::copy_n(c.serial.begin(), std::min(c.serial.size(), buffer.size()), buffer.begin());
+    EXPECT_EQ(jw::serial_matches_uri(buffer.data(), c.length, c.uri), c.matches) << c.what;
+  }
 }
 
 TEST(UriText, PercentDecodingAndTheQueueAPrinterUriNames) {

@@ -27,6 +27,14 @@ using testing_support::JobState;
 
 namespace {
 
+// The program under test: jobwrapper, or its ThreadSanitizer build, which
+// must end with status 0 and so fails the test on any report.
+#ifndef JOBWRAPPER_PROGRAM
+#define JOBWRAPPER_PROGRAM "jobwrapper"
+#endif
+const std::string kProgram = JOBWRAPPER_PROGRAM;
+const std::string kTsanOptions = "TSAN_OPTIONS=halt_on_error=1:exitcode=66";
+
 const std::string kTrailer(jw::kCancelTrailer, jw::kCancelTrailerLength);
 constexpr int kPages = 400;
 
@@ -40,11 +48,11 @@ std::string hostName() {
 // more than the pipes and socket buffers between jobwrapper and a printer
 // that stops reading can hold (on loopback the sender's buffer alone may
 // grow to 4 MB), so the job waits for the printer.
-std::string postScriptJob() {
+std::string postScriptJob(int pages = kPages) {
   std::string ps = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 595 842\n%%Pages: " +
-                   std::to_string(kPages) + "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
+                   std::to_string(pages) + "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n"
                    "%%BeginSetup\n/Courier findfont 8 scalefont setfont\n%%EndSetup\n";
-  for (int p = 1; p <= kPages; ++p) {
+  for (int p = 1; p <= pages; ++p) {
     ps += "%%Page: " + std::to_string(p) + " " + std::to_string(p) + "\n";
     for (int line = 0; line < 100; ++line)
       ps += "36 " + std::to_string(800 - 8 * line) + " moveto (page " + std::to_string(p) +
@@ -55,9 +63,9 @@ std::string postScriptJob() {
 }
 
 // The job as CUPS hands it to jobwrapper: the PJL job header around it.
-std::string pjlJob() {
+std::string pjlJob(int pages = kPages) {
   return "\x1b%-12345X@PJL JOB\n@PJL JOB NAME = \"monitored\"\n@PJL ENTER LANGUAGE = "
-         "POSTSCRIPT\n" + postScriptJob() + "\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
+         "POSTSCRIPT\n" + postScriptJob(pages) + "\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
 }
 
 bool endsWith(const std::string& s, const std::string& end) {
@@ -73,8 +81,8 @@ void expectCutAtPageBoundary(const std::string& out) {
   EXPECT_LT(jwtest::countOf(sent, "\n%%Page: "), static_cast<size_t>(kPages));
 }
 
-void expectWhole(const std::string& out) {
-  EXPECT_EQ(jwtest::countOf(out, "\n%%Page: "), static_cast<size_t>(kPages));
+void expectWhole(const std::string& out, int pages = kPages) {
+  EXPECT_EQ(jwtest::countOf(out, "\n%%Page: "), static_cast<size_t>(pages));
   EXPECT_EQ(out.find(kTrailer), std::string::npos);
   EXPECT_TRUE(endsWith(out, "\x1b%-12345X")) << "the job's own end";
 }
@@ -114,12 +122,12 @@ class UsbProcessTest : public MonitorProcessTest {
              // The preloaded library comes before the sanitizer runtime.
              "ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0",
              "FAKE_USB_DEVICES=" + devices, "FAKE_USB_LOG=" + dir.file("usb.log"),
-             "FAKE_USB_STATUS=" + dir.file("status")};
+             "FAKE_USB_STATUS=" + dir.file("status"), kTsanOptions};
     return o;
   }
   std::vector<std::string> argv() {
     jwtest::writeFile(dir.file("job.ps"), pjlJob());
-    return {jwtest::binPath("jobwrapper"), "42", "alice", "t", "1", "PageSize=A4",
+    return {jwtest::binPath(kProgram), "42", "alice", "t", "1", "PageSize=A4",
             dir.file("job.ps")};
   }
   std::string usbLog() const { return jwtest::readFile(dir.file("usb.log")); }
@@ -246,6 +254,55 @@ TEST_F(NetworkProcessTest, ACancelOnThePrinterEndsTheJobWithinTwoAndAHalfSeconds
   EXPECT_EQ(cupsd->waitForJob(id, 20), JobState::Completed) << "exit status 0";
 }
 
+// --- A broken or hostile SNMP agent ----------------------------------------
+
+// jobwrapper as CUPS starts it for a network queue, on its own: its output
+// pipe is the printer's data link, and the test holds it until the status
+// thread has had the agent's answer.
+TEST_F(MonitorProcessTest, NoGarbledOrForgedReplyCancelsTheJobOrHoldsItsEndBack) {
+  using How = monitortest::FakeSnmpAgent::Misbehaviour;
+  constexpr int kSmallJob = 40;  // about 850 KB: far more than a pipe holds
+  addQueue("socket://127.0.0.1:9100");
+  jwtest::writeFile(dir.file("job.ps"), pjlJob(kSmallJob));
+  const std::vector<std::string> argv = {jwtest::binPath(kProgram), "42", "alice", "t", "1",
+                                         "PageSize=A4", dir.file("job.ps")};
+  jwtest::ProcessOptions o;
+  o.argv0 = "tesvel";
+  o.env = {"PPD=" + jwtest::ppdPath("tp5010"), "TMPDIR=" + dir.path(),
+           "CUPS_SERVER=" + cupsd->socket(), kTsanOptions};
+  // What the status thread writes once it has taken the answer in; a
+  // silent agent leaves the thread waiting for one when the job ends.
+  const struct {
+    How how;
+    const char* seen;
+  } cases[] = {
+      {How::kNone, nullptr},
+      {How::kOneByte, "nRecv = 1\n"},
+      {How::kTail59, "nRecv = 59\n"},
+      {How::kGarbage1024, "nRecv = 1024\n"},
+      {How::kOtherAddress, "<SNMP> datagram from 127.0.0.2:161 ignored, not the printer\n"},
+      {How::kOtherPort, "ignored, not the printer\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.how));
+    agent.misbehave(c.how, hostName());
+    int asked = agent.getRequests();
+    jwtest::Child child(argv, o);
+    std::string out = child.read(4096);
+    ASSERT_TRUE(waitUntil([&] { return agent.getRequests() > asked; }, 5)) << child.errText();
+    if (c.seen != nullptr) {
+      EXPECT_TRUE(waitUntil([&] { return child.errText().find(c.seen) != std::string::npos; }, 3))
+          << child.errText();
+    }
+    auto released = Clock::now();
+    out += child.readToEnd();
+    EXPECT_EQ(child.wait(), 0) << child.errText();
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - released).count(), 1.5)
+        << "the status thread ends with the job, even in a reply wait";
+    expectWhole(out, kSmallJob);
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -257,12 +314,11 @@ TEST(KeepAliveProcessTest, TheColourRoadKeepsTheLinkUpWhileCopyingAndJoinsAtTheE
   ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
   jwtest::TempDir dir;
   std::string pdf = jwtest::makePdf(dir.path(), 30);
-  std::vector<std::string> argv = {jwtest::binPath("jobwrapper"), "42", "alice", "t", "1", "",
-                                   pdf};
+  std::vector<std::string> argv = {jwtest::binPath(kProgram), "42", "alice", "t", "1", "", pdf};
   jwtest::ProcessOptions o;
   o.argv0 = "tesvel";
   o.env = {"PPD=" + jwtest::ppdPath("tpc8010"), "TMPDIR=" + dir.path(),
-           "DEVICE_URI=socket://127.0.0.1:9100"};
+           kTsanOptions, "DEVICE_URI=socket://127.0.0.1:9100"};
   {
     // The output is held until the thread has sent twice.
     jwtest::Child child(argv, o);

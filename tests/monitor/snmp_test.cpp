@@ -35,6 +35,24 @@ TEST_F(SnmpTest, AnAnsweringPrinterGivesItsReplyAfterOneRequest) {
   EXPECT_EQ(agent.getRequests(), 1);
 }
 
+TEST_F(SnmpTest, AForgedReplyFromAnotherAddressOrPortIsDroppedAndThePrintersOwnTaken) {
+  agent.answer(0x03, "host-a");
+  for (auto how : {FakeSnmpAgent::Misbehaviour::kOtherAddress,
+                   FakeSnmpAgent::Misbehaviour::kOtherPort}) {
+    agent.misbehave(how, "host-a");
+    int before = agent.misbehaved();
+    count = 0;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(jw::SendSNMPCmd("127.0.0.1", reply, &count), 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(agent.misbehaved(), before + 1) << "the forgery went out first";
+    std::string expected = FakeSnmpAgent::reply(0x03, "host-a");
+    ASSERT_EQ(count, static_cast<int>(expected.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), count), expected);
+    EXPECT_NE(err.find("ignored, not the printer\n"), std::string::npos) << err;
+  }
+}
+
 TEST_F(SnmpTest, ASilentPrinterCostsTwoReplyWaitsAndNoMore) {
   auto start = Clock::now();
   EXPECT_EQ(jw::SendSNMPCmd("127.0.0.1", reply, &count), 0);
