@@ -159,20 +159,25 @@ LoopExit page_loop(RasterJob& job, PageStores& stores) {
       job.unsupportedModel = true;
       return LoopExit::CleanUp;
     }
-    if (g_job.pageCount == 1) {
-      start_job(job);
-      if (g_job.stdoutFailed) return LoopExit::CleanUp;
-      if (!openPageStores(stores, job)) {
-        job.storeOpenFailed = true;
-        return LoopExit::CleanUp;
+    // The job starts on the printer with its first page, once that page
+    // has its memory: a job whose first page cannot be had sends nothing.
+    auto begin_page = [&]() {
+      if (!job.jobStarted) {
+        start_job(job);
+        if (g_job.stdoutFailed) return false;
+        job.jobStarted = true;
+        if (!openPageStores(stores, job)) {
+          job.storeOpenFailed = true;
+          return false;
+        }
       }
-    }
-    if (g_job.stdoutFailed) return LoopExit::CleanUp;
-    routePageOutput(job);
-
-    PageOutcome outcome = convertAndSendPage(job);
-    if (g_job.stdoutFailed) return LoopExit::CleanUp;
-    if (outcome == PageOutcome::EndOfJob) return LoopExit::EndOfJob;
+      if (g_job.stdoutFailed) return false;
+      routePageOutput(job);
+      return true;
+    };
+    PageOutcome outcome = convertAndSendPage(job, begin_page);
+    if (g_job.stdoutFailed || job.storeOpenFailed) return LoopExit::CleanUp;
+    if (outcome == PageOutcome::EndOfJob) return job.jobStarted ? LoopExit::EndOfJob : LoopExit::CleanUp;
 
     std::fflush(stdout);
     g_job.outputBusy = 0;
@@ -224,7 +229,8 @@ int clean_up(RasterJob& job, PageStores& stores) {
     return 1;
   }
   std::fputs("INFO: Ready to print.\n", stderr);
-  return job.pageFailed ? 1 : 0;
+  // Copies or back sides lost with an incomplete store are a failed job.
+  return job.pageFailed || g_job.storeFailed ? 1 : 0;
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ struct RasterJob {
   bool pageFailed = false;           // a page could not be converted: exit status 1
   bool unsupportedModel = false;     // no dialect for the model: exit status 1
   bool storeOpenFailed = false;     // a page store could not be made: exit status 1
+  bool jobStarted = false;          // the job start went to the printer
 
   char platformText[1024] = {};
   char supportManualDuplexText[1024] = {};

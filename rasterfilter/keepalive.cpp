@@ -47,6 +47,9 @@ void onKeepAliveTimer(int) {
 void installSignalHandlers() {
   install(SIGTERM, onTerminate);
   install(SIGPIPE, SIG_IGN);
+  // A page store that reaches the file-size limit gets EFBIG from write(2),
+  // which the store's error path handles, instead of ending the process.
+  install(SIGXFSZ, SIG_IGN);
 }
 
 bool startKeepAliveTimer() {

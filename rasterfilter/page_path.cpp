@@ -326,7 +326,7 @@ void make_mono_page(RasterJob& job, const PageGeometry& geo, PageBuffers& b, boo
 
 }  // namespace
 
-PageOutcome convertAndSendPage(RasterJob& job) {
+PageOutcome convertAndSendPage(RasterJob& job, const std::function<bool()>& beginPage) {
   PageStartRecord rec;
   PageGeometry geo;
   fillPageStart(job, rec, geo);
@@ -341,6 +341,7 @@ PageOutcome convertAndSendPage(RasterJob& job) {
     job.pageFailed = true;
     return PageOutcome::EndOfJob;
   }
+  if (beginPage && !beginPage()) return PageOutcome::EndOfJob;
 
   g_job.outputBusy = 1;
   if (Prnt_StartPage(&rec, job.modelClass) == 0) failureReport("main() :: Start page Fail ! \n");

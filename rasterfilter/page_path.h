@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "job_loop.h"
 #include "stream_records.h"
@@ -48,7 +49,11 @@ enum class PageOutcome {
   EndOfJob,    // memory exhausted: end the job
 };
 
-// Page loop step 15 for the header in job.header.
-PageOutcome convertAndSendPage(RasterJob& job);
+// Page loop step 15 for the header in job.header.  `beginPage`, when
+// given, runs once the page's buffers are secured and before its page
+// start is sent (the job loop starts the job there, so a first page that
+// cannot get its memory sends nothing at all); false from it ends the job
+// with nothing more sent.
+PageOutcome convertAndSendPage(RasterJob& job, const std::function<bool()>& beginPage = {});
 
 }  // namespace rf
