@@ -4,7 +4,9 @@
 # The seconds are wall-clock time; with FUZZ_CPU=1 they are CPU seconds of
 # the fuzzer process instead (for campaigns on a machine doing other work).
 # Builds a clang tree with libFuzzer in build-fuzz/; corpora are kept in
-# build-fuzz/corpus/<target>, findings in build-fuzz/findings/<target>.
+# build-fuzz/corpus/<target>, findings in build-fuzz/findings/<target>;
+# tests/fuzz/dicts/<target>.dict, where there is one, gives the fuzzer the
+# keywords of its input.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-60}
@@ -38,8 +40,10 @@ for t in $targets; do
   # libcups allocates what crafted raster headers announce (up to 4 GB):
   # such allocations fail (libcups then rejects the header) instead of
   # stopping the campaign; real memory use is still bounded by the RSS limit.
+  dict=
+  [ -f "$top/tests/fuzz/dicts/$t.dict" ] && dict="-dict=$top/tests/fuzz/dicts/$t.dict"
   ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=0 \
-    "$build/bin/fuzz_$t" -max_total_time="$limit" -timeout=25 -rss_limit_mb=2048 \
+    "$build/bin/fuzz_$t" $dict -max_total_time="$limit" -timeout=25 -rss_limit_mb=2048 \
     -malloc_limit_mb=1000000 -close_fd_mask=3 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" > "$log" 2>&1 &
   pid=$!
