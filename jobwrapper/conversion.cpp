@@ -85,7 +85,7 @@ bool replace_job_file(char* path, size_t pathSize, bool* pathOwned, TempFile* ne
 }
 
 // The job file as an argument of qpdf: a relative name that begins with
-// "-" (CUPS passes its document file as the job wants it named) must not
+// "-" (a file named by hand, or by someone hoping for an option) must not
 // read as one of qpdf's options.
 std::string qpdf_file_argument(const char* path) {
   return path[0] == '-' ? std::string("./") + path : std::string(path);
