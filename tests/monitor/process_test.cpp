@@ -3,7 +3,9 @@
 // preloaded into jobwrapper, which runs as the test's child.  Network: the
 // job goes through cupsd, pstops, jobwrapper and CUPS's socket backend to
 // the fake printer's data port, while the fake agent answers the status
-// queries.
+// queries; against a misbehaving agent jobwrapper runs as the test's child.
+// The tests that start jobwrapper themselves also run against its
+// ThreadSanitizer build (monitor.tsan.process).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
