@@ -137,3 +137,32 @@ TEST(UninitialisedMemory, TheSameJobGivesTheSameBytesWhateverMemoryHeldBefore) {
     EXPECT_TRUE(outputs[0] == outputs[1]) << ppd << ": the printer data depends on uninitialised memory";
   }
 }
+
+TEST(UninitialisedMemory, JobwrapperSendsTheSameBytesWhateverMemoryHeldBefore) {
+  // A small PostScript job as CUPS hands it over (the PPD's job-control
+  // lines around it), on the block-mode and the job-control road, with
+  // collated copies (the "_m" passes).
+  const std::string job =
+      "\x1b%-12345X@PJL JOB NAME = \"t\" DISPLAY = \"42 alice t\"\n@PJL ENTER LANGUAGE = POSTSCRIPT\n"
+      "%!PS-Adobe-3.0\n%%Pages: 2\n%%BeginSetup\n<</DeferredMediaSelection true /PageSize [595 842]>> "
+      "setpagedevice\n%%EndSetup\n%%Page: 1 1\n/Helvetica findfont 20 scalefont setfont 72 720 moveto "
+      "(one) show showpage\n%%Page: 2 2\n72 720 moveto (two) show showpage\n%%EOF\n"
+      "\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
+  for (const char* ppd : {"tesvel-ps-tp3010.ppd", "tesvel-ps-tp5010.ppd"}) {
+    std::string outputs[2];
+    int i = 0;
+    for (const char* perturb : {"MALLOC_PERTURB_=85", "MALLOC_PERTURB_=170"}) {
+      TempDir tmp, inputs;
+      writeFile(inputs.file("job.ps"), job);
+      ProcessOptions o = filterOptions(ppd, tmp);
+      o.env.push_back(perturb);
+      o.argv0 = "tesvel";
+      ProcessResult r = runProcess({binPath("jobwrapper"), "42", "alice", "Test page", "2", "Collate=True",
+                                    inputs.file("job.ps")}, o);
+      ASSERT_EQ(r.exitStatus, 0) << ppd << r.err;
+      outputs[i++] = r.out;
+    }
+    EXPECT_FALSE(outputs[0].empty());
+    EXPECT_TRUE(outputs[0] == outputs[1]) << ppd << ": the printer data depends on uninitialised memory";
+  }
+}
