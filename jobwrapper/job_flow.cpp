@@ -178,12 +178,16 @@ int run_job(int argc, char** argv) {
 
   idLength = static_cast<int>(sizeof deviceId) - 1;
   haveId = GetDeviceId(deviceId, &idLength);
-  if (!IsColourModel(deviceId, haveId)) {
+  if (!IsColourModel(deviceId, haveId))
     WriteMonoJob(a, path);
-    return 0;
+  else
+    WriteColourJob(a, path, sizeof path, &jobFile.owned);
+  // A job the printer stream did not take whole has failed, whatever the
+  // messages on the way said.
+  if (g_wrap.outputFailed) {
+    fputs("ERROR: The printer stream was closed; the job did not reach the printer whole.\n", stderr);
+    return 1;
   }
-
-  WriteColourJob(a, path, sizeof path, &jobFile.owned);
   return 0;
 }
 

@@ -83,7 +83,10 @@ bool out_write(const void* data, size_t len) {
   while (len > 0) {
     ssize_t n = write(g_wrap.outFd, p, len);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      g_wrap.outputFailed = true;
+      return false;
+    }
     p += n;
     len -= static_cast<size_t>(n);
   }

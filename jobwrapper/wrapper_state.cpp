@@ -19,6 +19,7 @@ void resetWrapperState() {
   g_wrap.outFd = 1;
   g_wrap.pagesWritten = 0;
   g_wrap.pageScan = 0;
+  g_wrap.outputFailed = false;
 }
 
 // Static initialisation gives zeros; the output descriptor must start at 1.

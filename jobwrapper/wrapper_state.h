@@ -26,6 +26,7 @@ struct WrapperState {
   int outFd;                      // where the printer job goes (standard output)
   int pagesWritten;               // page comments copied so far (for the PAGE: lines)
   int pageScan;                   // bytes of "%%Page:" matched at the current line start, -1 = none
+  bool outputFailed;              // a write of the printer job failed: the job did not arrive whole
 };
 
 static_assert(std::atomic<int>::is_always_lock_free,

@@ -63,7 +63,10 @@ pid_t spawnChild(const std::vector<std::string>& argvIn, const ProcessOptions& o
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   else
     posix_spawn_file_actions_adddup2(&fa, in, 0);
-  posix_spawn_file_actions_adddup2(&fa, out, 1);
+  if (out < 0)
+    posix_spawn_file_actions_addclose(&fa, 1);  // the child starts with no standard output
+  else
+    posix_spawn_file_actions_adddup2(&fa, out, 1);
   posix_spawn_file_actions_adddup2(&fa, err, 2);
   posix_spawn_file_actions_addclosefrom_np(&fa, 3);
 

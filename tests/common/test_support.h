@@ -33,7 +33,8 @@ struct ProcessOptions {
 // Starts argv[0] (a path) with the argument vector, never through a shell,
 // on the given standard descriptors; -1 when it cannot start.  Signal
 // dispositions are the defaults and no descriptor above 2 reaches the
-// child (descriptor 4 would pass for a CUPS side channel).
+// child (descriptor 4 would pass for a CUPS side channel).  `in` < 0 gives
+// /dev/null; `out` < 0 starts the child with standard output closed.
 pid_t spawnChild(const std::vector<std::string>& argv, const ProcessOptions& opts, int in,
                  int out, int err);
 // A waitpid status as ProcessResult gives it.

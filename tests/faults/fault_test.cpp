@@ -25,14 +25,18 @@ std::string twoPageRaster(cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED) {
   return writeRaster({a, b}, mode);
 }
 
-// Runs the filter on a raster file with its standard output on `out`.
+// Runs a filter on a job file with its standard output on `out` (-1:
+// closed); the job comes as the file argument, or with `viaStdin` on
+// standard input.  rasterfilter, unless `program` names another filter.
 int runWithOutput(const std::string& ppd, const std::string& raster, const std::string& options, int out,
-                  const TempDir& tmp, std::string* err) {
+                  const TempDir& tmp, std::string* err, bool viaStdin = false,
+                  const std::string& program = "rasterfilter") {
   writeFile(tmp.file("..job.ras"), raster);
   const int errFd = open(tmp.file("..err").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-  const int in = open("/dev/null", O_RDONLY);
-  pid_t pid = spawnChild({binPath("rasterfilter"), "3", "u", "t", "2", options, tmp.file("..job.ras")},
-                         filterOptions(ppd, tmp), in, out, errFd);
+  const int in = open(viaStdin ? tmp.file("..job.ras").c_str() : "/dev/null", O_RDONLY);
+  std::vector<std::string> args = {binPath(program), "3", "u", "t", "2", options};
+  if (!viaStdin) args.push_back(tmp.file("..job.ras"));
+  pid_t pid = spawnChild(args, filterOptions(ppd, tmp), in, out, errFd);
   close(in);
   close(errFd);
   int status = 0;
@@ -58,6 +62,15 @@ TEST(PrinterStreamFaults, AFailingOrVanishingStreamEndsTheJobWithStatusOneAndNoL
       EXPECT_NE(err.find("ERROR: "), std::string::npos) << ppd;
       EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
     }
+    // No standard output at all: nothing the filter opens (the raster
+    // file, a page store) may take its place.
+    for (bool viaStdin : {false, true}) {
+      TempDir tmp;
+      std::string err;
+      EXPECT_EQ(runWithOutput(ppd, raster, "Collate=True", -1, tmp, &err, viaStdin), 1) << ppd << err;
+      EXPECT_NE(err.find("ERROR: "), std::string::npos) << ppd;
+      EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+    }
     // A back end that reads 100 bytes and goes away, and one that never reads.
     for (size_t keep : {size_t{100}, size_t{0}}) {
       TempDir tmp;
@@ -80,6 +93,24 @@ TEST(PrinterStreamFaults, AFailingOrVanishingStreamEndsTheJobWithStatusOneAndNoL
       EXPECT_EQ(status, 1) << ppd << " keep " << keep << err;
       EXPECT_NE(err.find("ERROR: The printer stream was closed"), std::string::npos) << ppd << err;
       EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+    }
+  }
+}
+
+TEST(PrinterStreamFaults, JobwrapperReportsAJobThePrinterStreamDidNotTake) {
+  const std::string job =
+      "\x1b%-12345X@PJL JOB NAME = \"t\"\n@PJL ENTER LANGUAGE = POSTSCRIPT\n%!PS-Adobe-3.0\n%%Pages: 1\n"
+      "%%Page: 1 1\nshowpage\n%%EOF\n\x1b%-12345X@PJL EOJ\n\x1b%-12345X";
+  for (const char* ppd : {"tesvel-ps-tp3010.ppd", "tesvel-ps-tp5010.ppd"}) {
+    for (bool closed : {false, true}) {
+      SCOPED_TRACE(std::string(ppd) + (closed ? ", standard output closed" : ", /dev/full"));
+      TempDir tmp;
+      const int full = closed ? -1 : open("/dev/full", O_WRONLY);
+      std::string err;
+      EXPECT_EQ(runWithOutput(ppd, job, "Collate=True", full, tmp, &err, closed, "jobwrapper"), 1) << err;
+      if (full >= 0) close(full);
+      EXPECT_NE(err.find("ERROR: The printer stream was closed"), std::string::npos) << err;
+      EXPECT_TRUE(filesIn(tmp.path()).empty());
     }
   }
 }
