@@ -59,8 +59,8 @@ for t in $targets; do
   done
   wait "$pid" || true
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-  [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tail -n 1 | tr -d '#')
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+  [ -n "$execs" ] || execs=$(grep -a -o '^#[0-9]*' "$log" | tail -n 1 | tr -d '#')
+  cov=$(grep -a -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
   printf '%-14s %10s %7s %8s %9s %5s %8s %7s\n' "$t" "${execs:-0}" \
     "$(awk -v c="$cpu" 'BEGIN { printf "%.1f", c / 60 }')" \
     "$(ls "$findings" | grep -c '^crash-' || true)" "$(ls "$findings" | grep -c '^timeout-' || true)" \
