@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -204,6 +205,30 @@ size_t countOf(const std::string& text, const std::string& needle) {
        pos = text.find(needle, pos + needle.size()))
     ++n;
   return n;
+}
+
+std::vector<std::string> dirEntries(const std::string& dir) {
+  std::vector<std::string> out;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") out.push_back(name);
+  }
+  closedir(d);
+  return out;
+}
+
+ProcessResult inspectStream(const std::string& stream, const std::vector<std::string>& args) {
+  TempDir dir;
+  const std::string file = dir.file("job.prn");
+  writeFile(file, stream);
+  std::vector<std::string> argv = {binPath("prndecode")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(file);
+  ProcessOptions quiet;
+  quiet.stdinFromDevNull = true;
+  return runProcess(argv, quiet);
 }
 
 cups_page_header2_t greyHeader(unsigned widthPt, unsigned heightPt, unsigned dpi) {

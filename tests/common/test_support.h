@@ -63,6 +63,13 @@ bool fileExists(const std::string& path);
 // Count of non-overlapping occurrences.
 size_t countOf(const std::string& text, const std::string& needle);
 
+// Names of the entries of a directory other than "." and "..".
+std::vector<std::string> dirEntries(const std::string& dir);
+
+// The stream inspector (prndecode) run with `args` over a printer stream
+// (written to a file of its own).
+ProcessResult inspectStream(const std::string& stream, const std::vector<std::string>& args);
+
 // One page of raster for writeRaster: the header and a function of the
 // line number giving each line's bytes (cupsBytesPerLine of them).
 struct RasterPage {

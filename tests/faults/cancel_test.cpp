@@ -69,7 +69,7 @@ std::vector<Outcome> runStopped(const Job& job, int signo, const std::vector<siz
       outcomes[i].status = runs[i]->finish(60);
       outcomes[i].out = runs[i]->out;
       outcomes[i].err = runs[i]->errSoFar();
-      outcomes[i].leftovers = filesIn(tmps[i]->path());
+      outcomes[i].leftovers = dirEntries(tmps[i]->path());
     });
   }
   for (std::thread& t : threads) t.join();

@@ -9,9 +9,6 @@
 
 namespace faults {
 
-// Names in a directory other than "." and "..".
-std::vector<std::string> filesIn(const std::string& dir);
-
 // The environment CUPS gives a filter: the queue's PPD and a private
 // $TMPDIR; standard input from /dev/null.
 testing_support::ProcessOptions filterOptions(const std::string& ppd, const testing_support::TempDir& tmp);

@@ -60,7 +60,7 @@ TEST(PrinterStreamFaults, AFailingOrVanishingStreamEndsTheJobWithStatusOneAndNoL
       EXPECT_EQ(runWithOutput(ppd, raster, "Collate=True", full, tmp, &err), 1) << ppd << err;
       close(full);
       EXPECT_NE(err.find("ERROR: "), std::string::npos) << ppd;
-      EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+      EXPECT_TRUE(dirEntries(tmp.path()).empty()) << ppd;
     }
     // No standard output at all: nothing the filter opens (the raster
     // file, a page store) may take its place.
@@ -69,7 +69,7 @@ TEST(PrinterStreamFaults, AFailingOrVanishingStreamEndsTheJobWithStatusOneAndNoL
       std::string err;
       EXPECT_EQ(runWithOutput(ppd, raster, "Collate=True", -1, tmp, &err, viaStdin), 1) << ppd << err;
       EXPECT_NE(err.find("ERROR: "), std::string::npos) << ppd;
-      EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+      EXPECT_TRUE(dirEntries(tmp.path()).empty()) << ppd;
     }
     // A back end that reads 100 bytes and goes away, and one that never reads.
     for (size_t keep : {size_t{100}, size_t{0}}) {
@@ -92,7 +92,7 @@ TEST(PrinterStreamFaults, AFailingOrVanishingStreamEndsTheJobWithStatusOneAndNoL
       reader.join();
       EXPECT_EQ(status, 1) << ppd << " keep " << keep << err;
       EXPECT_NE(err.find("ERROR: The printer stream was closed"), std::string::npos) << ppd << err;
-      EXPECT_TRUE(filesIn(tmp.path()).empty()) << ppd;
+      EXPECT_TRUE(dirEntries(tmp.path()).empty()) << ppd;
     }
   }
 }
@@ -110,7 +110,7 @@ TEST(PrinterStreamFaults, JobwrapperReportsAJobThePrinterStreamDidNotTake) {
       EXPECT_EQ(runWithOutput(ppd, job, "Collate=True", full, tmp, &err, closed, "jobwrapper"), 1) << err;
       if (full >= 0) close(full);
       EXPECT_NE(err.find("ERROR: The printer stream was closed"), std::string::npos) << err;
-      EXPECT_TRUE(filesIn(tmp.path()).empty());
+      EXPECT_TRUE(dirEntries(tmp.path()).empty());
     }
   }
 }

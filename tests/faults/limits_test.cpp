@@ -41,12 +41,7 @@ ProcessResult runLimited(const std::string& limit, const std::string& ppd, const
 // The stream holds `pages` decoded pages and passes the check.
 void expectPages(const std::string& stream, int pages, const std::string& what) {
   EXPECT_EQ(streamViolation(stream), "") << what;
-  TempDir dir;
-  writeFile(dir.file("job.prn"), stream);
-  ProcessOptions quiet;
-  quiet.stdinFromDevNull = true;
-  const ProcessResult list = runProcess({binPath("prndecode"), "--list", dir.file("job.prn")}, quiet);
-  EXPECT_EQ(countOf(list.out, "\npage "), static_cast<size_t>(pages)) << what;
+  EXPECT_EQ(countOf(inspectStream(stream, {"--list"}).out, "\npage "), static_cast<size_t>(pages)) << what;
 }
 
 bool underAddressSanitizer() {
@@ -81,7 +76,7 @@ TEST(StoreLimits, StoresThatCannotGrowLoseTheCopiesNotTheJob) {
         mounted = true;
       }
       const ProcessResult r = runLimited(c.limit.empty() ? "--core=0" : c.limit, ppd, "Collate=True", job, tmp);
-      const std::vector<std::string> left = filesIn(tmp.path());
+      const std::vector<std::string> left = dirEntries(tmp.path());
       if (mounted) umount(tmp.path().c_str());
       // The first copy reaches the printer whole; the copies that needed
       // the store are reported lost, and the job counts as failed.
@@ -110,6 +105,6 @@ TEST(MemoryLimits, ALegal1200DpiPageFitsIn512MiBAndFailsCleanlyIn64MiB) {
     EXPECT_NE(r.err.find("ERROR: "), std::string::npos) << r.err;
     // The first page could not get its memory: the printer gets nothing.
     EXPECT_EQ(r.out.size(), 0u);
-    EXPECT_TRUE(filesIn(tmp.path()).empty());
+    EXPECT_TRUE(dirEntries(tmp.path()).empty());
   }
 }

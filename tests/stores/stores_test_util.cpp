@@ -1,14 +1,11 @@
 #include "stores_test_util.h"
 
-#include <dirent.h>
-
 #include <cstdlib>
 #include <sstream>
 
 namespace stores_test {
 
 using testing_support::ProcessResult;
-using testing_support::runProcess;
 
 testing_support::ProcessOptions FilterRun::filter_options(const std::string& ppd,
                                                           const std::string& tmpdir,
@@ -21,36 +18,10 @@ testing_support::ProcessOptions FilterRun::filter_options(const std::string& ppd
   return o;
 }
 
-std::vector<std::string> dirEntries(const std::string& dir) {
-  std::vector<std::string> out;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return out;
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") out.push_back(name);
-  }
-  closedir(d);
-  return out;
-}
-
-namespace {
-
-ProcessResult inspect(const std::string& stream, std::vector<std::string> args) {
-  testing_support::TempDir dir;
-  const std::string file = dir.file("job.prn");
-  testing_support::writeFile(file, stream);
-  std::vector<std::string> argv = {testing_support::binPath("prndecode")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back(file);
-  return runProcess(argv);
-}
-
-}  // namespace
-
 std::string inspectorListing(const std::string& stream, const std::string& dialect) {
   std::vector<std::string> args = {"--list"};
   if (!dialect.empty()) args.insert(args.end(), {"--dialect", dialect});
-  return inspect(stream, args).out;
+  return testing_support::inspectStream(stream, args).out;
 }
 
 std::vector<std::string> pageSequence(const std::string& stream, const std::string& dialect) {
@@ -75,7 +46,7 @@ std::vector<std::string> pageSequence(const std::string& stream, const std::stri
 }
 
 std::string checkStream(const std::string& stream) {
-  const ProcessResult r = inspect(stream, {"--check", "--no-images"});
+  const ProcessResult r = testing_support::inspectStream(stream, {"--check", "--no-images"});
   return r.exitStatus == 0 ? "" : r.out + r.err;
 }
 

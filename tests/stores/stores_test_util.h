@@ -60,8 +60,7 @@ struct StoreFixture : testing::Test {
   std::string oldTmp;
 };
 
-// Names of the entries of a directory other than "." and "..".
-std::vector<std::string> dirEntries(const std::string& dir);
+using testing_support::dirEntries;
 
 // The stream inspector's reading of a printer file, one token per event:
 // "page N" for each page it decoded (N the page's number; just "page" in
