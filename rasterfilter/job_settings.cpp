@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "cups_binding.h"
 
@@ -148,13 +149,41 @@ void getPpdDefaultChoice(const char* keyword, char* out) {
   cups().ppdClose(ppd);
 }
 
+namespace {
+
+// What the option text sets `keyword` to, read as CUPS reads the text:
+// whole option names, the last setting wins, a bare name means "true" and
+// "no" + name means "false".  Empty when the text does not name it.
+std::string option_value(const char* userOptions, const char* keyword) {
+  cups_option_t* options = nullptr;
+  const int count = cups().cupsParseOptions(userOptions, 0, &options);
+  const char* value = cups().cupsGetOption(keyword, count, options);
+  std::string result = value ? value : "";
+  cupsFreeOptions(count, options);
+  return result;
+}
+
+bool is_any_of(const std::string& value, std::initializer_list<const char*> spellings) {
+  for (const char* s : spellings)
+    if (strcasecmp(value.c_str(), s) == 0) return true;
+  return false;
+}
+
+bool says_yes(const std::string& value) { return is_any_of(value, {"true", "yes", "on"}); }
+bool says_no(const std::string& value) { return is_any_of(value, {"false", "no", "off"}); }
+
+}  // namespace
+
 int is1200dpiprint(const char* userOptions) {
   if (userOptions == nullptr) {
     std::fputs("-->invalid parameter!\n", stderr);
     return 1;
   }
-  if (std::strstr(userOptions, "noDPI1200")) return 1;
-  if (std::strstr(userOptions, "DPI1200")) return 2;
+  // Print dialogs send every choice, "DPI1200=False" included: the value
+  // decides, not the mention.
+  const std::string value = option_value(userOptions, "DPI1200");
+  if (says_no(value)) return 1;
+  if (says_yes(value)) return 2;
   char choice[64] = {};
   getPpdDefaultChoice("DPI1200", choice);
   return std::strcmp(choice, "True") == 0 ? 2 : 1;
@@ -165,9 +194,10 @@ int blankSuppressMode(const char* userOptions) {
     std::fputs("-->parameter is NULL!\n", stderr);
     return 2;
   }
-  if (std::strstr(userOptions, "noBlankSuppress")) return 2;
-  if (std::strstr(userOptions, "BlankSuppress"))
-    return std::strstr(userOptions, "BlankSuppress=PrinterSetting") ? 1 : 3;
+  const std::string value = option_value(userOptions, "BlankSuppress");
+  if (says_no(value)) return 2;
+  if (says_yes(value)) return 3;
+  if (strcasecmp(value.c_str(), "PrinterSetting") == 0) return 1;
   char choice[64] = {};
   getPpdDefaultChoice("BlankSuppress", choice);
   if (std::strcmp(choice, "True") == 0) return 3;

@@ -54,7 +54,13 @@ void readJobOptions(JobSettings& settings, int numOptions, cups_option_t* option
 // as needed, so long user options are never cut.
 void appendPpdDefaults(std::string& optionText, const char* userOptions, ppd_file_t* ppd);
 
+// The resolution of the ModelListA models: 2 (1200 dpi) when the option
+// text sets DPI1200 to true, yes or on, or names it bare; 1 (600 dpi) for
+// false, no, off or "noDPI1200"; otherwise the PPD default decides.
 int is1200dpiprint(const char* userOptions);
+// The blank-suppress mode, read the same way: 3 on (true), 2 off (false,
+// "noBlankSuppress"), 1 the printer's own setting ("PrinterSetting");
+// otherwise the PPD default decides.
 int blankSuppressMode(const char* userOptions);
 
 // Copies the default choice of a PPD option (from the PPD named by $PPD)

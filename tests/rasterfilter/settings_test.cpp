@@ -113,6 +113,7 @@ class PpdDefaults : public testing::Test {
     path_ = dir_.file("test.ppd");
     writeFile(path_, makePpdText("Tesvel Test Series", extra));
     setenv("PPD", path_.c_str(), 1);
+    if (ppd_) ppdClose(ppd_);
     ppd_ = ppdOpenFile(path_.c_str());
     ASSERT_NE(ppd_, nullptr);
   }
@@ -162,23 +163,50 @@ TEST_F(PpdDefaults, ALongOptionTextIsKeptWholeAndStillGetsTheDefaults) {
   EXPECT_EQ(text, user + " Density=0");
 }
 
-TEST_F(PpdDefaults, ResolutionAndBlankSuppressProbes) {
-  usePpd(ppdOption("DPI1200", "True", {"True", "False"}) +
-         ppdOption("BlankSuppress", "PrinterSetting", {"True", "False", "PrinterSetting"}));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(is1200dpiprint(nullptr), 1);
-  EXPECT_EQ(is1200dpiprint("noDPI1200"), 1);
-  EXPECT_EQ(is1200dpiprint("DPI1200=False"), 2);  // any mention but the negated one
-  EXPECT_EQ(is1200dpiprint("Copies=2"), 2);       // the PPD default
-  EXPECT_EQ(blankSuppressMode(nullptr), 2);
-  EXPECT_EQ(blankSuppressMode("noBlankSuppress"), 2);
-  EXPECT_EQ(blankSuppressMode("BlankSuppress=PrinterSetting"), 1);
-  EXPECT_EQ(blankSuppressMode("BlankSuppress=False"), 3);
-  EXPECT_EQ(blankSuppressMode(""), 1);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("-->invalid parameter!\n"), std::string::npos);
-  EXPECT_NE(err.find("-->parameter is NULL!\n"), std::string::npos);
-  EXPECT_NE(err.find("-->opt_str:DPI1200, opt->defchoices :True.\n"), std::string::npos);
+TEST_F(PpdDefaults, TheProbesReadTheValueOfWholeOptionNamesAndElseThePpdDefault) {
+  constexpr int kDefault = 0;  // the PPD's default decides
+  struct Case {
+    const char* options;
+    int dpi, blank;
+  } cases[] = {
+      {"DPI1200=True", 2, kDefault}, {"DPI1200=true", 2, kDefault}, {"DPI1200=yes", 2, kDefault},
+      {"DPI1200=on", 2, kDefault},   {"DPI1200", 2, kDefault},      {"DPI1200=False", 1, kDefault},
+      {"DPI1200=false", 1, kDefault}, {"DPI1200=no", 1, kDefault},  {"DPI1200=off", 1, kDefault},
+      {"noDPI1200", 1, kDefault},
+      {"BlankSuppress=True", kDefault, 3}, {"BlankSuppress", kDefault, 3},
+      {"BlankSuppress=PrinterSetting", kDefault, 1}, {"BlankSuppress=False", kDefault, 2},
+      {"noBlankSuppress", kDefault, 2},
+      {"Copies=2 DPI1200=False BlankSuppress=False", 1, 2},  // what a print dialog sends
+      {"noDPI1200 DPI1200=on", 2, kDefault},                  // the last setting wins
+      {"", kDefault, kDefault},
+      {"XDPI1200=1 DPI1200x=True XBlankSuppress=True", kDefault, kDefault},
+      {"job-name='DPI1200 BlankSuppress' title=noDPI1200", kDefault, kDefault},
+      {"DPI1200=maybe BlankSuppress=sometimes", kDefault, kDefault},
+  };
+  // Two queues whose defaults differ from each other in both settings.
+  struct Queue {
+    const char* dpiDefault;
+    const char* blankDefault;
+    int dpi, blank;
+  } queues[] = {{"False", "True", 1, 3}, {"True", "PrinterSetting", 2, 1}};
+  for (const Queue& q : queues) {
+    usePpd(ppdOption("DPI1200", q.dpiDefault, {"True", "False"}) +
+           ppdOption("BlankSuppress", q.blankDefault, {"True", "False", "PrinterSetting"}));
+    testing::internal::CaptureStderr();
+    for (const Case& c : cases) {
+      EXPECT_EQ(is1200dpiprint(c.options), c.dpi == kDefault ? q.dpi : c.dpi)
+          << c.options << " with DPI1200 default " << q.dpiDefault;
+      EXPECT_EQ(blankSuppressMode(c.options), c.blank == kDefault ? q.blank : c.blank)
+          << c.options << " with BlankSuppress default " << q.blankDefault;
+    }
+    EXPECT_EQ(is1200dpiprint(nullptr), 1);
+    EXPECT_EQ(blankSuppressMode(nullptr), 2);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("-->invalid parameter!\n"), std::string::npos);
+    EXPECT_NE(err.find("-->parameter is NULL!\n"), std::string::npos);
+    EXPECT_NE(err.find(std::string("-->opt_str:DPI1200, opt->defchoices :") + q.dpiDefault + ".\n"),
+              std::string::npos);
+  }
 
   char out[64] = {};
   getPpdDefaultChoice("NoSuchOption", out);
