@@ -54,7 +54,10 @@ int send_chunk_stream(const JbigBih& bih, const std::vector<uint8_t>& out, size_
   h.dl = bih.DL;
   h.d = bih.D;
   h.p = bih.P;
-  h.xd = static_cast<uint32_t>(bih.ParamImgWidth);
+  // XD is the width the lines were coded at: in the widened 1200-dpi mode
+  // each line holds twice ParamImgWidth pixels, and the printer decodes
+  // the stripes with this header (the page start announces the same width).
+  h.xd = static_cast<uint32_t>(bih.ParamImgWidth * (bandWideLines ? 2 : 1));
   h.yd = static_cast<uint32_t>(bih.ParamImgHeight);
   h.l0 = static_cast<uint32_t>(bih.ParamL0);
   h.mx = bih.MX;

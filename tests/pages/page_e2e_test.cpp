@@ -46,7 +46,7 @@ JobRun printRaster(const std::string& ppd, const std::string& options,
   JobRun run;
   ProcessOptions opts;
   opts.stdinData = writeRaster(pages, mode);
-  opts.env.push_back("PPD=" + ppdPath(ppd));
+  opts.env.push_back("PPD=" + (ppd[0] == '/' ? ppd : ppdPath(ppd)));
   run.filter = runProcess({binPath("rasterfilter"), "42", "alice", "pages", "1", options}, opts);
 
   TempDir dir;
@@ -193,28 +193,73 @@ TEST(PrintedPages, PlatformCAt1200DpiPrintsTheDoubledImage) {
   expectPage(run.pages[0], expectedPage(greyOf(page.header, ~0u), recipe(4608, 6520)), "1200 dpi");
 }
 
-TEST(PrintedPages, FourLevelPagesOfTheChunkStreamPrinters) {
-  RasterPage page = patternPage(298, 420);
-  for (const char* ppd : {"tesvel-tm4010.ppd", "tesvel-txc.ppd"}) {
-    JobRun run = printRaster(ppd, "DPI1200=True", {page});
-    EXPECT_EQ(run.check.exitStatus, 0) << ppd << run.check.out;
-    ASSERT_EQ(run.pages.size(), 1u) << ppd;
-    PageRecipe r = recipe(2272, 3264);
-    r.fourLevel = true;
-    expectPage(run.pages[0], expectedPage(greyOf(page.header, ~0u), r), ppd);
-  }
+namespace {
+
+// A copy of a built PPD whose DPI1200 default is True, as a queue set up
+// for 1200 dpi has it.
+std::string ppdDefaulting1200(const TempDir& dir, const std::string& ppd) {
+  std::string text = readFile(ppdPath(ppd));
+  const std::string from = "*DefaultDPI1200: False";
+  const size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), "*DefaultDPI1200: True");
+  writeFile(dir.file(ppd), text);
+  return dir.file(ppd);
 }
 
-TEST(PrintedPages, WidenedLinesOfThe1200DpiModeDrawEachPixelTwice) {
+// How the 1200-dpi setting reaches the page.
+enum class Lines {
+  Plain,          // one bit a pixel at the image width
+  Widened,        // each pixel drawn twice across: lines of twice the pixels
+  WidenedLevels,  // the same bits, announced as two bits a pixel (level 0 or 3)
+  FourLevel,      // two bits a pixel from the four-level screen
+};
+
+Page linesOf(const Page& p, Lines lines) {
+  if (lines == Lines::Widened) return widened(p);
+  if (lines != Lines::WidenedLevels) return p;
+  Page out = p;
+  out.depth = 2;
+  for (uint8_t& v : out.ink) v = static_cast<uint8_t>(v * 3);
+  return out;
+}
+
+}  // namespace
+
+TEST(PrintedPages, EveryDpi1200SettingDecodesToTheExpectedPageOnEveryClass) {
+  const uint8_t* k16A = &rf::ScreenTable16A[0][0];
+  const uint8_t* k16B = &rf::ScreenTable16B[0][0];
+  const uint8_t* k28 = &rf::ScreenTable28[0][0];
+  struct Case {
+    const char* ppd;
+    const char* options;
+    bool defaultTrue;  // the queue's PPD defaults to 1200 dpi
+    Lines lines;
+    const uint8_t* screen;
+    unsigned tile;
+    uint32_t w, h;
+  } cases[] = {
+      {"tesvel-txa.ppd", "DPI1200=True", false, Lines::Widened, k16B, 16, 2272, 3260},
+      {"tesvel-txa.ppd", "DPI1200=False", true, Lines::Plain, k16A, 16, 2272, 3260},
+      {"tesvel-txa.ppd", "", true, Lines::Widened, k16A, 16, 2272, 3260},
+      {"tesvel-txb.ppd", "DPI1200=True", false, Lines::Widened, k28, 28, 2304, 3260},
+      {"tesvel-txb.ppd", "DPI1200=False", true, Lines::Plain, k16A, 16, 2304, 3260},
+      {"tesvel-txb.ppd", "", true, Lines::Widened, k16A, 16, 2304, 3260},
+      {"tesvel-txc.ppd", "DPI1200=True", false, Lines::FourLevel, k16A, 16, 2272, 3264},
+      {"tesvel-txc.ppd", "DPI1200=False", true, Lines::Plain, k16A, 16, 2272, 3264},
+      {"tesvel-txc.ppd", "", true, Lines::WidenedLevels, k16A, 16, 2272, 3264},
+      {"tesvel-tm4010.ppd", "DPI1200=True", false, Lines::FourLevel, k16A, 16, 2272, 3264},
+  };
   RasterPage page = patternPage(298, 420);
-  for (const char* ppd : {"tesvel-txa.ppd", "tesvel-txb.ppd"}) {
-    JobRun run = printRaster(ppd, "DPI1200=True", {page});
-    EXPECT_EQ(run.check.exitStatus, 0) << ppd << run.check.out;
-    ASSERT_EQ(run.pages.size(), 1u) << ppd;
-    const bool c = std::string(ppd) == "tesvel-txb.ppd";
-    PageRecipe r = c ? recipe(2304, 3260, &rf::ScreenTable28[0][0], 28)
-                     : recipe(2272, 3260, &rf::ScreenTable16B[0][0], 16);
-    expectPage(run.pages[0], widened(expectedPage(greyOf(page.header, ~0u), r)), ppd);
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string ppd = c.defaultTrue ? ppdDefaulting1200(dir, c.ppd) : std::string(c.ppd);
+    const std::string what = std::string(c.ppd) + " '" + c.options + "'" + (c.defaultTrue ? " default True" : "");
+    JobRun run = printRaster(ppd, c.options, {page});
+    EXPECT_EQ(run.check.exitStatus, 0) << what << run.check.out << run.check.err;
+    ASSERT_EQ(run.pages.size(), 1u) << what;
+    PageRecipe r = recipe(c.w, c.h, c.screen, c.tile);
+    r.fourLevel = c.lines == Lines::FourLevel;
+    expectPage(run.pages[0], linesOf(expectedPage(greyOf(page.header, ~0u), r), c.lines), what);
   }
 }
 
