@@ -4,13 +4,10 @@
 
 #include <dirent.h>
 
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "expected_page.h"
-#include "model_classes.h"
 #include "screen_tables.h"
 #include "test_support.h"
 
@@ -280,103 +277,6 @@ TEST(PrintedPages, RealDocumentsFromTheCupsChainPassTheInspector) {
     EXPECT_EQ(c.exitStatus, 0) << ppd << c.out << c.err;
     EXPECT_NE(c.out.find("pages=2"), std::string::npos) << ppd << c.out;
   }
-}
-
-namespace {
-
-// The listing of a printer file: per page, the paper code and the decoded
-// image size, in stream order.
-struct ListedPage {
-  int paperCode = -1;
-  uint32_t width = 0, height = 0;
-};
-
-std::vector<ListedPage> listPages(const std::string& prn, std::string* listing) {
-  TempDir dir;
-  writeFile(dir.file("job.prn"), prn);
-  ProcessOptions quiet;
-  quiet.stdinFromDevNull = true;
-  ProcessResult r = runProcess({binPath("prndecode"), dir.file("job.prn")}, quiet);
-  *listing = r.out;
-  std::vector<ListedPage> pages;
-  std::regex code(R"((?:paperCode|PAPER_SIZE_PARAM)=(\d+))"), page(R"(^page .* width=(\d+) height=(\d+))");
-  std::istringstream lines(r.out);
-  int pending = -1;
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch m;
-    if ((line.rfind("cmdPageSpec", 0) == 0 || line.rfind("START_PAGE_CMD", 0) == 0) &&
-        std::regex_search(line, m, code))
-      pending = std::stoi(m[1]);
-    else if (std::regex_search(line, m, page))
-      pages.push_back({pending, static_cast<uint32_t>(std::stoul(m[1])), static_cast<uint32_t>(std::stoul(m[2]))});
-  }
-  return pages;
-}
-
-// A tiny raster page that announces a sheet of the given size.
-RasterPage sheet(unsigned wPt, unsigned hPt) {
-  RasterPage p{greyHeader(wPt, hPt), {0, 255}};
-  p.header.cupsWidth = p.header.cupsBytesPerLine = 64;
-  p.header.cupsHeight = 8;
-  return p;
-}
-
-}  // namespace
-
-TEST(PrintedPages, EverySizeOfEveryPaperTableAndACustomSize) {
-  struct Case {
-    const char* ppd;
-    const rf::PaperEntry* table;
-    int customCode;
-  } cases[] = {{"tesvel-tc1110.ppd", rf::PaperTableC1, 255},
-               {"tesvel-tc2110.ppd", rf::PaperTableC2, 255},
-               {"tesvel-tz3010.ppd", rf::PaperTableZ, 0},
-               {"tesvel-tm4010.ppd", rf::PaperTableM, 0}};
-  for (const Case& c : cases) {
-    std::vector<RasterPage> pages;
-    std::vector<ListedPage> want;
-    for (size_t i = 0; c.table[i].widthPt != -1; ++i) {
-      const rf::PaperEntry& e = c.table[i];
-      pages.push_back(sheet(static_cast<unsigned>(e.widthPt), static_cast<unsigned>(e.heightPt)));
-      unsigned size[2] = {static_cast<unsigned>(e.widthPt), static_cast<unsigned>(e.heightPt)};
-      const rf::PaperEntry& first = c.table[rf::findPaperIndex(size, c.table, nullptr)];
-      want.push_back({first.paperCode, first.imageWidth, static_cast<uint32_t>(first.imageHeight)});
-    }
-    pages.push_back(sheet(500, 700));  // no row: 600 dpi from the sheet, to multiples of 32 x 8
-    want.push_back({c.customCode, 4192, 5840});
-
-    ProcessOptions opts;
-    opts.stdinData = writeRaster(pages);
-    opts.env.push_back("PPD=" + ppdPath(c.ppd));
-    ProcessResult f = runProcess({binPath("rasterfilter"), "1", "u", "sizes", "1", ""}, opts);
-    ASSERT_EQ(f.exitStatus, 0) << c.ppd;
-    std::string listing;
-    std::vector<ListedPage> got = listPages(f.out, &listing);
-    ASSERT_EQ(got.size(), want.size()) << c.ppd << listing;
-    for (size_t i = 0; i < want.size(); ++i) {
-      EXPECT_EQ(got[i].paperCode, want[i].paperCode) << c.ppd << " page " << i + 1;
-      EXPECT_EQ(got[i].width, want[i].width) << c.ppd << " page " << i + 1;
-      EXPECT_EQ(got[i].height, want[i].height) << c.ppd << " page " << i + 1;
-    }
-  }
-}
-
-TEST(PrintedPages, PlatformZCutsThePageIntoBandsOf256Lines) {
-  // 72 x 72 points: 600 lines, so bands of 256, 256 and 88.
-  ProcessOptions opts;
-  opts.stdinData = writeRaster({patternPage(72, 72)});
-  opts.env.push_back("PPD=" + ppdPath("tesvel-tz3010.ppd"));
-  ProcessResult f = runProcess({binPath("rasterfilter"), "1", "u", "bands", "1", ""}, opts);
-  std::string listing;
-  listPages(f.out, &listing);
-  std::regex band(R"(^cmdBandHeader .* index=(\d+) .* lines=(\d+) )");
-  std::vector<std::string> bands;
-  std::istringstream lines(listing);
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, band)) bands.push_back(m[1].str() + ":" + m[2].str());
-  }
-  EXPECT_EQ(bands, (std::vector<std::string>{"0:256", "1:256", "2:88"})) << listing;
 }
 
 TEST(PrintedPages, DuplexBackSidesFollowImageRotation) {
