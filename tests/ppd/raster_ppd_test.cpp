@@ -1,5 +1,6 @@
-// The generated PPDs of the raster models, checked against rasterfilter's
-// own model lists and paper tables and by CUPS's PPD checker.
+// The PPDs of the raster models, built from the model catalogue, checked
+// against the catalogue, the catalogue against rasterfilter's own model
+// lists and paper tables, and every PPD by CUPS's PPD checker.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -14,6 +15,7 @@
 
 #include <cups/ppd.h>
 
+#include "model_catalog.h"
 #include "model_classes.h"
 #include "test_support.h"
 
@@ -74,38 +76,56 @@ std::set<std::string> choices(ppd_file_t* ppd, const char* keyword) {
 
 }  // namespace
 
-TEST_F(RasterPpds, ModelNamesAreExactlyTheModelsRasterfilterKnows) {
-  std::set<std::string> expected, found;
+TEST(ModelCatalogue, HoldsExactlyTheModelsRasterfilterKnowsWithTheirClassAndPaperTable) {
+  std::set<std::string> listed, catalogued;
   for (const rf::ModelList* l : {&rf::ModelListC1, &rf::ModelListC2, &rf::ModelListZ,
                                  &rf::ModelListM, &rf::ModelListA})
-    for (size_t i = 0; i < l->count; ++i) expected.insert(l->names[i]);
-  for (auto& p : *ppds_) EXPECT_TRUE(found.insert(p.ppd->modelname).second) << p.path;
-  EXPECT_EQ(found, expected);
-  EXPECT_EQ(ppds_->size(), 72u);
+    for (size_t i = 0; i < l->count; ++i) listed.insert(l->names[i]);
+  for (size_t i = 0; i < rf::kModelCatalogSize; ++i) {
+    const rf::ModelInfo& m = rf::kModelCatalog[i];
+    SCOPED_TRACE(m.modelName);
+    EXPECT_TRUE(catalogued.insert(m.modelName).second);
+    EXPECT_EQ(rf::findModelInfo(m.modelName), &m);
+    rf::ModelClass cls = rf::MODEL_NONE;
+    const rf::PaperEntry* table = rf::classifyModel(m.modelName, &cls);
+    if (rf::isModelListA(m.modelName)) {  // the filter reads the class from the PPD's PlatForm
+      cls = m.cls;
+      table = rf::paperTableForClass(m.cls);
+    }
+    EXPECT_EQ(m.cls, cls);
+    EXPECT_EQ(m.paperTable, table);
+  }
+  EXPECT_EQ(catalogued, listed);
+  EXPECT_EQ(rf::kModelCatalogSize, 72u);
+  EXPECT_EQ(rf::findModelInfo("Tesvel TZ3010 series"), nullptr);
 }
 
-TEST_F(RasterPpds, EachPpdDescribesItsClassPaperAndResolution) {
+TEST_F(RasterPpds, ThereIsOnePpdPerCatalogueRowUnderItsName) {
+  std::set<std::string> found;
+  for (auto& p : *ppds_) {
+    const rf::ModelInfo* m = rf::findModelInfo(p.ppd->modelname);
+    ASSERT_NE(m, nullptr) << p.path;
+    EXPECT_EQ(p.path, std::string(TESVEL_PPD_DIR) + "/" + m->ppdName);
+    EXPECT_TRUE(found.insert(p.ppd->modelname).second) << p.path;
+  }
+  EXPECT_EQ(found.size(), rf::kModelCatalogSize);
+}
+
+TEST_F(RasterPpds, EachPpdDescribesItsClassPaperResolutionAndCustomSizes) {
   for (auto& p : *ppds_) {
     SCOPED_TRACE(p.path);
-    const char* model = p.ppd->modelname;
-    rf::ModelClass cls = rf::MODEL_NONE;
-    const rf::PaperEntry* table = rf::classifyModel(model, &cls);
-    std::string platform = text(p.ppd, "PlatForm");
-    if (rf::isModelListA(model)) {
-      cls = rf::platformFromText(platform.c_str());
-      ASSERT_NE(cls, rf::MODEL_NONE) << "ModelListA models need their PlatForm text";
-      table = rf::paperTableForClass(cls);
-    }
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(rf::platformFromText(platform.c_str()), cls);
+    const rf::ModelInfo* m = rf::findModelInfo(p.ppd->modelname);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(rf::platformFromText(text(p.ppd, "PlatForm").c_str()), m->cls);
 
     // Page sizes: the table's names, sizes in points, no margins.
     std::map<std::string, std::pair<int, int>> sizes;
-    for (const rf::PaperEntry* r = table; r->widthPt != -1; ++r)
+    for (const rf::PaperEntry* r = m->paperTable; r->widthPt != -1; ++r)
       sizes.emplace(r->name, std::make_pair(r->widthPt, r->heightPt));
-    ASSERT_EQ(p.ppd->num_sizes, static_cast<int>(sizes.size()));
+    ASSERT_EQ(p.ppd->num_sizes, static_cast<int>(sizes.size()) + 1);  // and "Custom"
     for (int i = 0; i < p.ppd->num_sizes; ++i) {
       const ppd_size_t& s = p.ppd->sizes[i];
+      if (std::strcmp(s.name, "Custom") == 0) continue;
       ASSERT_TRUE(sizes.count(s.name)) << s.name;
       EXPECT_EQ(static_cast<int>(s.width), sizes[s.name].first) << s.name;
       EXPECT_EQ(static_cast<int>(s.length), sizes[s.name].second) << s.name;
@@ -114,9 +134,15 @@ TEST_F(RasterPpds, EachPpdDescribesItsClassPaperAndResolution) {
       EXPECT_EQ(s.right, s.width);
       EXPECT_EQ(s.top, s.length);
     }
+    EXPECT_TRUE(p.ppd->variable_sizes);
+    EXPECT_EQ(p.ppd->custom_min[0], m->customMinPt[0]);
+    EXPECT_EQ(p.ppd->custom_min[1], m->customMinPt[1]);
+    EXPECT_EQ(p.ppd->custom_max[0], m->customMaxPt[0]);
+    EXPECT_EQ(p.ppd->custom_max[1], m->customMaxPt[1]);
+    for (float margin : p.ppd->custom_margins) EXPECT_EQ(margin, 0.0f);
 
     std::set<std::string> res = choices(p.ppd, "Resolution");
-    if (cls == rf::PLATFORM_C && !rf::isModelListA(model))
+    if (m->resolution1200)
       EXPECT_EQ(res, (std::set<std::string>{"600dpi", "1200dpi"}));
     else
       EXPECT_EQ(res, (std::set<std::string>{"600dpi"}));
@@ -125,21 +151,36 @@ TEST_F(RasterPpds, EachPpdDescribesItsClassPaperAndResolution) {
   }
 }
 
-TEST_F(RasterPpds, EveryJobOptionOfTheFilterIsOffered) {
-  const std::set<std::string> boolean = {"True", "False"};
+TEST_F(RasterPpds, EachPpdOffersTheOptionsItsPrinterDataRespondsToAndNoOthers) {
+  const std::set<std::string> boolean = {"True", "False"}, none;
+  struct Feature {
+    unsigned bit;
+    const char* keyword;
+    std::set<std::string> choices;
+  } features[] = {
+      {rf::kFeatureManualDuplex, "ManualDuplex", boolean},
+      {rf::kFeatureNegativePrint, "NegativePrint", boolean},
+      {rf::kFeatureImageRotation, "ImageRotation", boolean},
+      {rf::kFeatureFeedLongEdge, "FeedLongEdge", boolean},
+      {rf::kFeatureFineMode, "FineMode", boolean},
+      {rf::kFeatureDpi1200, "DPI1200", boolean},
+      {rf::kFeatureBlankSuppress, "BlankSuppress", {"True", "False", "PrinterSetting"}},
+  };
   for (auto& p : *ppds_) {
     SCOPED_TRACE(p.path);
+    const rf::ModelInfo* m = rf::findModelInfo(p.ppd->modelname);
+    ASSERT_NE(m, nullptr);
     EXPECT_EQ(choices(p.ppd, "Duplex"), (std::set<std::string>{"None", "DuplexNoTumble", "DuplexTumble"}));
     EXPECT_EQ(choices(p.ppd, "InputSlot"), (std::set<std::string>{"Auto", "ManualFeed", "AutoFeed"}));
     EXPECT_EQ(choices(p.ppd, "Density"), (std::set<std::string>{"0", "1", "2", "3", "4"}));
-    for (const char* b : {"ManualDuplex", "TonerMode", "FeedLongEdge", "DPI1200", "NegativePrint",
-                          "ImageRotation", "Collate", "FineMode"})
-      EXPECT_EQ(choices(p.ppd, b), boolean) << b;
-    EXPECT_EQ(choices(p.ppd, "BlankSuppress"), (std::set<std::string>{"True", "False", "PrinterSetting"}));
+    EXPECT_EQ(choices(p.ppd, "TonerMode"), boolean);
+    EXPECT_EQ(choices(p.ppd, "Collate"), boolean);
+    for (const Feature& f : features)
+      EXPECT_EQ(choices(p.ppd, f.keyword), (m->features & f.bit) ? f.choices : none) << f.keyword;
     EXPECT_FALSE(text(p.ppd, "MDuplex").empty());
-    std::string manual = text(p.ppd, "SupportManualDuplex");
-    rf::ModelClass cls = rf::platformFromText(text(p.ppd, "PlatForm").c_str());
-    EXPECT_EQ(manual.empty(), cls != rf::PLATFORM_Z);
+    // Only PLATFORM_Z jobs read it: TRUE turns two-sided jobs into manual duplex.
+    const std::string manual = text(p.ppd, "SupportManualDuplex");
+    EXPECT_EQ(manual, m->cls != rf::PLATFORM_Z ? "" : m->duplexUnit ? "FALSE" : "TRUE");
   }
 }
 
