@@ -95,10 +95,18 @@ TEST(PpdSet, EveryPpdCarriesTheJobHeaderPaperAndFinishingOptions) {
     EXPECT_EQ(ppd->custom_min[1], 418);
     EXPECT_EQ(ppd->custom_max[0], 613);
     EXPECT_EQ(ppd->custom_max[1], 1010);
-    for (const char* option : {"PageSize", "Duplex", "FeedEdge", "Collate"})
+    for (const char* option : {"PageSize", "Duplex", "Collate"})
       EXPECT_NE(ppdFindOption(ppd, option), nullptr) << file << " " << option;
     EXPECT_NE(ppdFindChoice(ppdFindOption(ppd, "Duplex"), "DuplexNoTumble"), nullptr);
-    EXPECT_NE(ppdFindChoice(ppdFindOption(ppd, "FeedEdge"), "LongEdge"), nullptr);
+    // Only the job-control models act on the feed edge, so only they offer it.
+    bool jobControl = false;
+    for (const auto& model : JobControlModels)
+      jobControl = jobControl || std::strstr(attr(ppd, "ShortNickName"), model) != nullptr;
+    ppd_option_t* feedEdge = ppdFindOption(ppd, "FeedEdge");
+    EXPECT_EQ(feedEdge != nullptr, jobControl) << file;
+    if (feedEdge != nullptr) {
+      EXPECT_NE(ppdFindChoice(feedEdge, "LongEdge"), nullptr) << file;
+    }
     EXPECT_NE(ppdPageSize(ppd, "A5"), nullptr);
     ppdClose(ppd);
   }
