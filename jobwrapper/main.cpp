@@ -7,6 +7,21 @@
 
 #include "conversion.h"
 #include "job_flow.h"
+#include "monitor_wait.h"
+
+#ifdef JW_TEST_PATHS
+namespace {
+// "turn,keep-alive,USB hold,reply wait" in milliseconds: the monitor
+// tests' faster (or slower) pace.  Anything else leaves the printers' pace.
+void set_test_pace(const char* text) {
+  jw::MonitorPace pace;
+  if (sscanf(text, "%d,%d,%d,%d", &pace.turnMs, &pace.keepAliveMs, &pace.usbHoldMs,
+             &pace.replyWaitMs) == 4 &&
+      pace.turnMs > 0 && pace.keepAliveMs > 0 && pace.usbHoldMs > 0 && pace.replyWaitMs > 0)
+    jw::set_monitor_pace(pace);
+}
+}  // namespace
+#endif
 
 int main(int argc, char** argv) {
   // Standard descriptors the filter was started without are taken by
@@ -17,8 +32,10 @@ int main(int argc, char** argv) {
   setvbuf(stderr, nullptr, _IONBF, 0);
 #ifdef JW_TEST_PATHS
   // jobwrapper_testpaths only: the tests put a failing or hanging pdftops
-  // in the place of the CUPS filter.  The shipped program has no such way in.
+  // in the place of the CUPS filter, and set the monitor's pace.  The
+  // shipped program has no such way in.
   if (const char* pdftops = std::getenv("TESVEL_PDFTOPS")) jw::set_pdftops_path(pdftops);
+  if (const char* pace = std::getenv("TESVEL_MONITOR_PACE")) set_test_pace(pace);
 #endif
   jw::install_sigterm_handler();
   return jw::run_job(argc, argv);

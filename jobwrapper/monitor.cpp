@@ -25,11 +25,9 @@ constexpr uint8_t kJobCancelledToo = 0x86;
 constexpr int kStateFromEnd = 60;
 constexpr int kOwnerFromEnd = 56;
 
-constexpr int kTurnMs = 500;          // the status thread's loop turn
+// Turns of the status thread's loop (monitor_pace().turnMs, 500 ms) per query.
 constexpr int kUsbQueryTurns = 2;     // USB status read once a second
 constexpr int kNetQueryTurns = 5;     // SNMP status query every 2.5 seconds
-constexpr int kUsbHoldMs = 700;       // keep-alive over USB: the device is only held open
-constexpr int kKeepAliveMs = 5000;    // keep-alive SetRequest every 5 seconds
 
 char kCancelExit[] = "Job cancel, Status thread exit.\n";
 char kDummyExit[] = "Job end, dummy thread exit.\n";
@@ -59,7 +57,7 @@ void* query_usb(const cancel_query_arg* arg) {
         return kCancelExit;
       }
     }
-    if (!g_queryStop.pause_ms(kTurnMs)) break;
+    if (!g_queryStop.pause_ms(monitor_pace().turnMs)) break;
   }
   return nullptr;
 }
@@ -101,7 +99,7 @@ void* query_net(const cancel_query_arg* arg) {
         return kCancelExit;
       }
     }
-    if (!g_queryStop.pause_ms(kTurnMs)) break;
+    if (!g_queryStop.pause_ms(monitor_pace().turnMs)) break;
   }
   return nullptr;
 }
@@ -126,7 +124,7 @@ void* dummy_usb(const char* uri) {
   }
   // Holding the device open is all the printer needs; nothing is sent.
   while (!g_wrap.g_bDammyEnd.load()) {
-    g_dummyStop.pause_ms(kUsbHoldMs);
+    g_dummyStop.pause_ms(monitor_pace().usbHoldMs);
     end_keep_alive_if_cancelled();
   }
   return kDummyExit;
@@ -142,7 +140,7 @@ void* dummy_net(const char* uri) {
   while (!g_wrap.g_bDammyEnd.load()) {
     if (host[0] != '\0') SendKeepAliveSnmp(host, &g_dummyStop);
     // The pause also when there is no host: the loop never spins.
-    g_dummyStop.pause_ms(kKeepAliveMs);
+    g_dummyStop.pause_ms(monitor_pace().keepAliveMs);
     end_keep_alive_if_cancelled();
   }
   return kDummyExit;

@@ -9,6 +9,13 @@
 
 namespace jw {
 
+namespace {
+MonitorPace g_pace;
+}  // namespace
+
+void set_monitor_pace(const MonitorPace& pace) { g_pace = pace; }
+const MonitorPace& monitor_pace() { return g_pace; }
+
 StopSignal::StopSignal() {
   if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
 }

@@ -7,6 +7,20 @@
 
 namespace jw {
 
+// How long the monitor threads wait.  The defaults are the pace the
+// printers expect and the one every print job gets; only tests set
+// another (in-process, or through jobwrapper's test build).
+struct MonitorPace {
+  int turnMs = 500;         // one turn of the status thread's loop
+  int keepAliveMs = 5000;   // pause after each keep-alive SetRequest
+  int usbHoldMs = 700;      // keep-alive over USB: one turn of holding the device
+  int replyWaitMs = 2000;   // the printer answers an SNMP request within this or not at all
+};
+
+// Set before a monitor thread starts; read by the threads.
+void set_monitor_pace(const MonitorPace& pace);
+const MonitorPace& monitor_pace();
+
 class StopSignal {
  public:
   StopSignal();

@@ -57,7 +57,6 @@ const char* const kCupsLibraryNames[2] = {"libcups.so", "libcups.so.2"};
 
 namespace {
 
-constexpr int kReplyWaitMs = 2000;   // the printer answers within 2 seconds or not at all
 constexpr int kSendAttempts = 3;
 constexpr size_t kUriPartSize = 1024;
 
@@ -123,7 +122,8 @@ int wait_reply(int fd, int ms, const StopSignal* stop) {
 void set_socket_options(int fd, bool* timeoutSet) {
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  timeval tv{kReplyWaitMs / 1000, 0};
+  const int waitMs = monitor_pace().replyWaitMs;
+  timeval tv{waitMs / 1000, (waitMs % 1000) * 1000};
   *timeoutSet = setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
@@ -227,12 +227,12 @@ bool from_printer(const sockaddr_in& from, socklen_t len, const sockaddr_in& pri
 
 constexpr ssize_t kReplyStopped = -2;
 
-// One receive of the reply budget: waits up to kReplyWaitMs for the
+// One receive of the reply budget: waits up to the reply wait for the
 // printer's datagram, dropping (and wiping) any other on the way.  Returns
 // the byte count, -1 on time-out or error, kReplyStopped when the job ended.
 ssize_t receive_reply(int fd, const sockaddr_in& printer, uint8_t* reply, const StopSignal* stop) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kReplyWaitMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(monitor_pace().replyWaitMs);
   bool told = false;  // one line per wait, however many strangers write
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -331,7 +331,7 @@ void SendKeepAliveSnmp(const char* host, const StopSignal* stop) {
       continue;
     }
     char answer[512];
-    if (wait_reply(sock.get(), kReplyWaitMs, stop) > 0) {
+    if (wait_reply(sock.get(), monitor_pace().replyWaitMs, stop) > 0) {
       ssize_t n = recv(sock.get(), answer, sizeof answer, MSG_DONTWAIT);
       (void)n;  // the printer's answer is not examined
     }
