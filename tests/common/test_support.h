@@ -11,6 +11,16 @@
 
 namespace testing_support {
 
+// Deadlines of the waits for programs and jobs.  Sanitizer builds run
+// several times slower, and CI runs them beside other work; a wait that
+// follows its event still ends as soon as the event comes.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(TESVEL_SLOW_PROGRAMS)
+constexpr int kDeadlineScale = 4;
+#else
+constexpr int kDeadlineScale = 1;
+#endif
+constexpr int deadlineSeconds(int seconds) { return seconds * kDeadlineScale; }
+
 std::string binPath(const std::string& program);   // <build>/bin/<program>
 std::string ppdPath(const std::string& fileName);  // <build>/ppd/<file>
 
@@ -92,7 +102,8 @@ std::string makePdf(int pages, int widthPt = 595, int heightPt = 842);
 // Runs the real CUPS chain (pdftopdf, gstoraster) for a PPD over a PDF and
 // returns the CUPS raster it produces.  Ghostscript is pinned as the
 // renderer, so grey levels are repeatable.
+// `copies` is the job's copy count, as CUPS passes it to the filters.
 std::string rasterFromPdf(const std::string& ppd, const std::string& pdf,
-                          const std::string& options = "");
+                          const std::string& options = "", int copies = 1);
 
 }  // namespace testing_support

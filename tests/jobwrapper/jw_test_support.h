@@ -36,7 +36,7 @@ class ScopedPpd {
 
 // A child whose standard output is a pipe read by the test, so that the
 // test can hold the job up; its standard input is empty, its standard
-// error a file.
+// error a file.  Its time-outs grow in sanitizer builds (deadlineSeconds).
 struct ChildLogDir {
   TempDir logDir;  // a base before PipedProcess: made before the child starts
 };
@@ -46,8 +46,13 @@ class Child : private ChildLogDir, public testing_support::PipedProcess {
       : PipedProcess(argv, opts, logDir.file("err")) {
     closeInput();
   }
+  std::string read(size_t n, int timeoutSeconds = 10) {
+    return PipedProcess::read(n, testing_support::deadlineSeconds(timeoutSeconds));
+  }
   std::string readToEnd(int timeoutSeconds = 10) { return read(~size_t{0} / 2, timeoutSeconds); }
-  int wait(int timeoutSeconds = 10) { return finish(timeoutSeconds); }
+  int wait(int timeoutSeconds = 10) {
+    return finish(testing_support::deadlineSeconds(timeoutSeconds));
+  }
   std::string errText() { return errSoFar(); }
 };
 

@@ -4,12 +4,16 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "test_support.h"
 
 namespace monitortest {
 
@@ -27,10 +31,14 @@ const std::string kSetRequest(
 // The printer's private enterprise arc 1.3.6.1.4.1.1048573.
 const std::string kPrivateArc("\x2B\x06\x01\x04\x01\xBF\xFF\x7D", 8);
 
+const char kPortLock[] = "/tmp/tesvel-fake-snmp-agent.lock";
+
+// UDP sockets never share a port: with SO_REUSEADDR a second agent on
+// 161 would silently take the first one's requests.
 int bound_socket(int type, int port, int rcvbuf, const char* ip = "127.0.0.1") {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (type == SOCK_STREAM) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (rcvbuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -63,7 +71,8 @@ void stop_thread(int wake[2], std::thread* t) {
 }  // namespace
 
 bool waitUntil(const std::function<bool()>& cond, double seconds) {
-  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  auto deadline =
+      Clock::now() + std::chrono::duration<double>(seconds * testing_support::kDeadlineScale);
   while (!cond()) {
     if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -84,6 +93,14 @@ std::string FakeSnmpAgent::reply(uint8_t state, const std::string& owner) {
 }
 
 FakeSnmpAgent::FakeSnmpAgent() {
+  // Port 161 is one per machine: the monitor tests of every build and
+  // every ctest run on it take turns (ctest's resource lock covers one run).
+  lockFd_ = open(kPortLock, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lockFd_ >= 0) {
+    fchmod(lockFd_, 0666);
+    while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
   // A test that just ended may still hold the port for a moment.
   waitUntil([this] { return (fd_ = bound_socket(SOCK_DGRAM, 161, 0)) >= 0; }, 5);
   if (fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) return;
@@ -95,8 +112,8 @@ FakeSnmpAgent::FakeSnmpAgent() {
 
 FakeSnmpAgent::~FakeSnmpAgent() {
   stop_thread(wake_, &thread_);
-  for (int fd : {fd_, otherAddressFd_, otherPortFd_})
-    if (fd >= 0) close(fd);
+  for (int fd : {fd_, otherAddressFd_, otherPortFd_, lockFd_})
+    if (fd >= 0) close(fd);  // closing the lock's descriptor releases it
 }
 
 void FakeSnmpAgent::misbehave(Misbehaviour how, const std::string& owner) {
@@ -154,8 +171,9 @@ void FakeSnmpAgent::serve() {
     std::string packet(buf, static_cast<size_t>(n));
     std::lock_guard<std::mutex> lock(mutex_);
     if (packet == kGetRequest) {
+      // Counted before the answer: whoever has the reply already sees the count.
+      ++gets_;
       answer_get(from);
-      ++gets_;  // after the answer: a test that saw the count sees the reply sent
     } else if (packet == kSetRequest) {
       ++sets_;
       setTimes_.push_back(Clock::now());
@@ -188,6 +206,22 @@ FakeDataPort::~FakeDataPort() {
 size_t FakeDataPort::bytesOfCurrentJob() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return current_.size();
+}
+
+bool FakeDataPort::waitForJobs(int count, double stallSeconds) const {
+  size_t seen = 0;
+  for (;;) {
+    size_t now = 0;
+    bool stalled = !waitUntil(
+        [&] {
+          now = bytesOfCurrentJob() + static_cast<size_t>(jobsDone());
+          return jobsDone() >= count || now != seen;
+        },
+        stallSeconds);
+    if (jobsDone() >= count) return true;
+    if (stalled) return false;
+    seen = now;
+  }
 }
 
 std::string FakeDataPort::job(int index) const {

@@ -1,6 +1,6 @@
 // The network side of a printer, for tests: its SNMP agent on UDP
 // 127.0.0.1:161 (the port is fixed, so the tests run as root and one at a
-// time) and its raw data port on TCP.
+// time, across test runs too) and its raw data port on TCP.
 #pragma once
 
 #include <atomic>
@@ -18,7 +18,8 @@ namespace monitortest {
 
 using Clock = std::chrono::steady_clock;
 
-// Polls cond every 20 ms until it holds or the time is up.
+// Polls cond every 20 ms until it holds or the time is up (longer in
+// sanitizer builds: testing_support::deadlineSeconds).
 bool waitUntil(const std::function<bool()>& cond, double seconds);
 
 // Answers the monitor's GetRequest with a GetResponse whose value is the
@@ -66,6 +67,7 @@ class FakeSnmpAgent {
   void serve();
   void answer_get(const sockaddr_in& to);  // with mutex_ held
 
+  int lockFd_ = -1;          // held while the agent has port 161
   int fd_ = -1;
   int otherAddressFd_ = -1;  // 127.0.0.2:161
   int otherPortFd_ = -1;     // 127.0.0.1:<any>
@@ -94,6 +96,10 @@ class FakeDataPort {
   void hold(bool held) { held_.store(held); }
   int jobsDone() const { return done_.load(); }
   size_t bytesOfCurrentJob() const;
+  // Waits until `count` connections have ended, as long as data keeps
+  // coming: false only when none arrived for stallSeconds (scaled as
+  // waitUntil's).
+  bool waitForJobs(int count, double stallSeconds) const;
   std::string job(int index) const;  // the data of a finished connection
   Clock::time_point jobEnd(int index) const;
 
