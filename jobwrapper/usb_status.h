@@ -14,15 +14,23 @@ namespace jw {
 constexpr size_t kUsbStatusSize = 1024;
 constexpr size_t kUsbSerialSize = 128;
 
-// True when the first `length` bytes of a serial-number string (cut at
-// kUsbSerialSize - 1 and at a NUL) occur in the URI.  An empty serial, or a
-// failed read (length <= 0), matches nothing.
-bool serial_matches_uri(const unsigned char* serial, int length, const char* uri);
+// How well a device's serial-number string names the printer of a URI,
+// weakest first.  The serial is the first `length` bytes read (cut at
+// kUsbSerialSize - 1 and at a NUL); a failed read (length < 0) matches
+// nothing.  A serial that reads back empty occurs in every URI, so such a
+// printer is watched whatever its URI, unless a better match is present.
+enum class SerialMatch {
+  kNone,
+  kEmpty,  // the serial reads back empty
+  kInUri,  // the serial text occurs somewhere in the URI
+  kExact,  // the serial is the whole value of the URI's "serial=" field
+};
+SerialMatch serial_match(const unsigned char* serial, int length, const char* uri);
 
-// Opens the first device (in libusb's list order) whose serial-number text
-// occurs in the URI.  The caller owns the handle and the libusb default
-// context (UsbPrinter releases both); null when no device matches, and the
-// context is then already released.
+// Opens the device whose serial-number text best matches the URI (the
+// first in libusb's list order among equals).  The caller owns the handle
+// and the libusb default context (UsbPrinter releases both); null when no
+// device matches, and the context is then already released.
 libusb_device_handle* SenddummyCmdToUsb(const char* uri);
 
 // Reads the status block: 1 when the transfer brought data (*count bytes),

@@ -67,7 +67,8 @@ TEST(Judgement, OnlyACancelStateWithTheOwnerInAWholeReplyCancels) {
   EXPECT_FALSE(jw::usb_status_cancelled(block, 4));
 }
 
-TEST(UriText, AUsbSerialMatchesOnlyWhatWasReadAndNeverWhenEmpty) {
+TEST(UriText, AUsbSerialIsRankedByHowWellItNamesThePrinterOfTheUri) {
+  using M = jw::SerialMatch;
   const char* uri = "usb://Tesvel/TP5010?serial=SN12345";
   // A serial descriptor is at most 127 characters and a NUL in the
   // buffer; what lies beyond either never takes part.
@@ -78,24 +79,32 @@ TEST(UriText, AUsbSerialMatchesOnlyWhatWasReadAndNeverWhenEmpty) {
     std::string serial;
     int length;
     const char* uri;
-    bool matches;
+    M match;
   } cases[] = {
-      {"ordinary match", "SN12345", 7, uri, true},
-      {"serial not in the URI", "SN99", 4, uri, false},
-      {"empty serial", "", 0, uri, false},
-      {"failed read", "SN12345", -1, uri, false},
-      {"length counts, not the buffer", "SN1XXXX", 3, uri, true},
-      {"cut at a NUL", std::string("SN1\0ZZ", 6), 6, uri, true},
-      {"NUL first: empty", std::string("\0SN1", 4), 4, uri, false},
-      {"cut at 127 bytes", longSerial, 200, longUri.c_str(), true},
-      {"the 128th byte is not compared", std::string(127, 'S') + "X", 128, longUri.c_str(), true},
-      {"127 bytes do not fit a shorter run", longSerial, 200, uri, false},
+      {"the URI's serial field", "SN12345", 7, uri, M::kExact},
+      {"field before another one", "SN12345", 7, "usb://Tesvel/TP5010?serial=SN12345&interface=1",
+       M::kExact},
+      {"part of the field", "SN1234", 6, uri, M::kInUri},
+      {"elsewhere in the URI", "TP5010", 6, uri, M::kInUri},
+      {"\"serial=\" inside another field", "SN1", 3, "usb://T/P?xserial=SN1", M::kInUri},
+      {"serial not in the URI", "SN99", 4, uri, M::kNone},
+      {"empty serial: any URI", "", 0, uri, M::kEmpty},
+      {"NUL first: empty", std::string("\0SN1", 4), 4, uri, M::kEmpty},
+      {"failed read", "SN12345", -1, uri, M::kNone},
+      {"length counts, not the buffer", "SN1XXXX", 3, uri, M::kInUri},
+      {"cut at a NUL", std::string("SN12345\0ZZ", 10), 10, uri, M::kExact},
+      {"cut at 127 bytes", longSerial, 200, longUri.c_str(), M::kExact},
+      {"the 128th byte is not compared", std::string(127, 'S') + "X", 128, longUri.c_str(),
+       M::kExact},
+      {"127 bytes do not fit a shorter run", longSerial, 200, uri, M::kNone},
   };
   for (const Case& c : cases) {
     // The buffer the serial is read into: 128 bytes, never NUL-terminated here.
     std::vector<unsigned char> buffer(jw::kUsbSerialSize, 'S');
     std::copy_n(c.serial.begin(), std::min(c.serial.size(), buffer.size()), buffer.begin());
-    EXPECT_EQ(jw::serial_matches_uri(buffer.data(), c.length, c.uri), c.matches) << c.what;
+    EXPECT_EQ(static_cast<int>(jw::serial_match(buffer.data(), c.length, c.uri)),
+              static_cast<int>(c.match))
+        << c.what;
   }
 }
 

@@ -166,9 +166,11 @@ class UsbProcessTest : public MonitorProcessTest {
 
 TEST_F(UsbProcessTest, TheSerialInTheUriPicksTheDeviceAndItsCancelEndsTheJob) {
   addQueue("usb://Tesvel/TP5010%20Series?serial=SN12345");
-  // Device 0 has no serial string, device 1 another serial; device 2's
-  // serial occurs in the URI, and so does device 3's (which contains it).
-  const std::string devices = "0:SN12345,5:XYZ,3:SN1234,2:SN12345";
+  // Device 0 has no serial string, device 1 another serial, device 2 an
+  // empty one (which names any printer); device 3's serial occurs in the
+  // URI, devices 4 and 5 have the URI's serial: each better match displaces
+  // the one held, and the first exact one ends the search.
+  const std::string devices = "0:SN12345,5:XYZ,1:,3:SN1234,2:SN12345,6:SN12345";
 
   // A status read that fails is no cancel.
   int status = -1;
@@ -181,15 +183,18 @@ TEST_F(UsbProcessTest, TheSerialInTheUriPicksTheDeviceAndItsCancelEndsTheJob) {
   EXPECT_NE(err.find("libusb_control_transfer fail (code=-7)\n"), std::string::npos);
   expectWhole(out);
   std::string log = usbLog();
-  EXPECT_NE(log.find("open 0\nclose 0\nopen 1\nclose 1\nopen 2\ntransfer 2 193 0 0 0 1024 2000\n"),
-            std::string::npos) << log;
-  EXPECT_TRUE(endsWith(log, "close 2\nexit\n")) << "the job's end releases the printer";
+  EXPECT_TRUE(log.rfind("init\nopen 0\nclose 0\nopen 1\nclose 1\nopen 2\nopen 3\nclose 2\n"
+                        "open 4\nclose 3\ntransfer 4 193 0 0 0 1024 2000\n", 0) == 0)
+      << log;
+  EXPECT_TRUE(endsWith(log, "close 4\nexit\n")) << "the job's end releases the printer";
 
-  // The printer reports the job cancelled on its panel.
+  // A printer whose serial reads back empty is watched: the job is
+  // cancelled on its panel.
   unlink(dir.file("usb.log").c_str());
   jwtest::writeFile(dir.file("status"), std::string("\x06\x00\x00\x00", 4));
-  out = runHeld(devices, 1, &status, &err);
+  out = runHeld("0:SN12345,5:XYZ,1:", 1, &status, &err);
   EXPECT_EQ(status, 0);
+  EXPECT_NE(usbLog().find("open 2\ntransfer 2 "), std::string::npos) << usbLog();
   expectCutAtPageBoundary(out);
 }
 
