@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "wrapper_state.h"
 
@@ -56,30 +58,68 @@ bool contains_nocase(const char* text, const char* needle) {
   return text != nullptr && strcasestr(text, needle) != nullptr;
 }
 
-// Counts "%%Page:" at line starts across writes of any size.
-static void scan_page_comments(const char* data, size_t len) {
-  static const char kPage[] = "%%Page:";
+namespace {
+
+constexpr char kPageComment[] = "%%Page:";
+// The copy-count block's first line: "...NumCopies N" asks the printer for
+// N copies of every page that follows.
+constexpr char kCopiesComment[] = "%RBIBeginNonPPDFeature: *NumCopies ";
+constexpr size_t kCopiesCommentLen = sizeof kCopiesComment - 1;
+constexpr size_t kMaxCopiesDigits = 4;  // CUPS makes at most 9999 copies
+
+// True while the line start held may still become one of the two comments.
+bool may_be_followed(const char* head, size_t n) {
+  if (n < sizeof kPageComment && std::memcmp(head, kPageComment, n) == 0) return true;
+  if (std::memcmp(head, kCopiesComment, n < kCopiesCommentLen ? n : kCopiesCommentLen) != 0)
+    return false;
+  char c = head[n - 1];
+  return n <= kCopiesCommentLen || (c >= '0' && c <= '9') || c == '\r';
+}
+
+// At a line end: a whole copy-count line sets the copies of later pages.
+void copies_line_ended(const char* head, size_t n) {
+  if (n <= kCopiesCommentLen || std::memcmp(head, kCopiesComment, kCopiesCommentLen) != 0) return;
+  std::string digits(head + kCopiesCommentLen, n - kCopiesCommentLen);
+  if (!digits.empty() && digits.back() == '\r') digits.pop_back();
+  if (digits.empty() || digits.size() > kMaxCopiesDigits ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return;
+  int copies = std::atoi(digits.c_str());
+  if (copies >= 1) g_wrap.pageCopies = copies;
+}
+
+// Follows the line starts across writes of any size: "%%Page:" makes a
+// PAGE: line, the copy-count line sets the copies it reports.
+void scan_line_starts(const char* data, size_t len) {
   for (size_t i = 0; i < len; ++i) {
     char c = data[i];
+    int& n = g_wrap.lineHeadLen;
     if (c == '\n') {
-      g_wrap.pageScan = 0;
+      if (n > 0) copies_line_ended(g_wrap.lineHead, static_cast<size_t>(n));
+      n = 0;
       continue;
     }
-    if (g_wrap.pageScan < 0) continue;
-    if (c != kPage[g_wrap.pageScan]) {
-      g_wrap.pageScan = -1;
+    if (n < 0) continue;
+    if (n == static_cast<int>(sizeof g_wrap.lineHead)) {
+      n = -1;
       continue;
     }
-    if (++g_wrap.pageScan == static_cast<int>(sizeof kPage - 1)) {
-      g_wrap.pageScan = -1;
-      fprintf(stderr, "PAGE: %d 1\n", ++g_wrap.pagesWritten);
+    g_wrap.lineHead[n++] = c;
+    if (!may_be_followed(g_wrap.lineHead, static_cast<size_t>(n))) {
+      n = -1;
+    } else if (n == static_cast<int>(sizeof kPageComment - 1) &&
+               std::memcmp(g_wrap.lineHead, kPageComment, sizeof kPageComment - 1) == 0) {
+      fprintf(stderr, "PAGE: %d %d\n", ++g_wrap.pagesWritten, g_wrap.pageCopies);
+      n = -1;
     }
   }
 }
 
+}  // namespace
+
 bool out_write(const void* data, size_t len) {
   const char* p = static_cast<const char*>(data);
-  scan_page_comments(p, len);
+  scan_line_starts(p, len);
   while (len > 0) {
     ssize_t n = write(g_wrap.outFd, p, len);
     if (n < 0 && errno == EINTR) continue;

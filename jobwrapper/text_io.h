@@ -34,8 +34,10 @@ bool contains_nocase(const char* text, const char* needle);  // null text: false
 
 // Writes to the job output (standard output unless a test redirected
 // it), retrying short writes.  Every page comment "%%Page:" at the start
-// of a line is reported to CUPS as "PAGE: N 1": CUPS logs pages only from
-// the last filter, and that is us.
+// of a line is reported to CUPS as "PAGE: N C": CUPS logs pages only from
+// the last filter, and that is us.  C is 1 unless the job has asked the
+// printer for copies of each page (the copy-count block the job carries
+// when its copies are not collated by repeating it): then that count.
 bool out_write(const void* data, size_t len);
 
 }  // namespace jw

@@ -18,7 +18,8 @@ void resetWrapperState() {
   g_wrap.sideChannelSilent = false;
   g_wrap.outFd = 1;
   g_wrap.pagesWritten = 0;
-  g_wrap.pageScan = 0;
+  g_wrap.pageCopies = 1;
+  g_wrap.lineHeadLen = 0;
   g_wrap.outputFailed = false;
 }
 

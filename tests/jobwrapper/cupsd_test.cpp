@@ -111,3 +111,20 @@ TEST_F(CupsdTest, AFileDeviceHasNoSideChannelAnswerAndTheNicknameDecides) {
   EXPECT_NE(cupsd->errorLog().find("can\\'t find 1284 information."), std::string::npos)
       << jobLog();
 }
+
+TEST_F(CupsdTest, CopiesThePrinterMakesOfEachPageAreCountedInThePageLog) {
+  // Two uncollated copies: the PostScript asks the printer for them.
+  addPrinter("file://" + cupsd->outFile("printer.out"), "tp5020");
+  std::string why;
+  int id = cupsd->submit("tesvel", pdf, {"-n", "2", "-o", "collate=false"}, &why);
+  ASSERT_NE(id, 0) << why;
+  EXPECT_EQ(cupsd->waitForJob(id, testing_support::deadlineSeconds(20)), JobState::Completed)
+      << jobLog();
+  std::string job = jwtest::readFile(cupsd->outFile("printer.out"));
+  EXPECT_NE(job.find("\n%RBIBeginNonPPDFeature: *NumCopies 2\n"), std::string::npos);
+  EXPECT_EQ(jwtest::countOf(job, "\n%%Page: "), 2u) << "the document once";
+  std::string log = jobLog();
+  EXPECT_NE(log.find("PAGE: 1 2\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("PAGE: 2 2\n"), std::string::npos);
+  EXPECT_NE(cupsd->pageLog().find(" total 4 "), std::string::npos) << cupsd->pageLog();
+}

@@ -153,6 +153,7 @@ TEST_F(ProcessTest, TwoCollatedCopiesRepeatTheDocumentWithoutTheCopyCount) {
   EXPECT_EQ(r.out.find("%RBIBeginNonPPDFeature"), std::string::npos);
   EXPECT_EQ(r.out.find("/NumCopies exch def"), std::string::npos);
   EXPECT_EQ(jwtest::countOf(r.out, "%%Page: "), 4u);
+  EXPECT_NE(r.err.find("PAGE: 4 1\n"), std::string::npos) << "each copy of a page counted once";
   EXPECT_NE(r.err.find("copies 0 \n"), std::string::npos);
   EXPECT_NE(r.err.find("copies 1 \n"), std::string::npos);
   EXPECT_FALSE(jwtest::fileExists(dir.file("job.ps_m")));
