@@ -7,7 +7,8 @@ set -eu
 packages="
 build-essential cmake pkg-config
 libcups2-dev libcupsimage2-dev libusb-1.0-0-dev
-cups cups-client cups-filters cups-filters-core-drivers cups-ppdc
+cups cups-client cups-filters cups-filters-core-drivers cups-ppdc cups-ipp-utils
+libpappl-dev
 ghostscript poppler-utils qpdf
 libgtest-dev libgmock-dev libbenchmark-dev
 libjbig-dev jbigkit-bin libpng-dev

@@ -1,0 +1,118 @@
+#include "app_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drivers.h"
+#include "print_job.h"
+#include "server_settings.h"
+
+namespace tpa {
+
+namespace {
+
+struct AppData {
+  std::string stateFile;
+  std::vector<pappl_pr_driver_t> drivers;
+};
+
+bool save_state(pappl_system_t* system, void* data) {
+  return papplSystemSaveState(system, static_cast<AppData*>(data)->stateFile.c_str());
+}
+
+bool make_dir(const std::string& path) {
+  return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// A first start gets a random administrator password, written for the
+// administrator next to the state file (readable by its owner only), so the
+// settings pages are never open to anyone who can reach them.
+void ensure_password(pappl_system_t* system, const std::string& stateFile) {
+  char hash[100] = {};
+  papplSystemGetPassword(system, hash, sizeof hash);
+  if (hash[0]) return;
+  unsigned char raw[12];
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && read(fd, raw, sizeof raw) == static_cast<ssize_t>(sizeof raw);
+  if (fd >= 0) close(fd);
+  if (!ok) return;
+  static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+  std::string password;
+  for (unsigned char c : raw) password += kAlphabet[c % (sizeof kAlphabet - 1)];
+  std::string file = stateFile + ".password";
+  int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s",
+             file.c_str(), strerror(errno));
+    return;
+  }
+  std::string line = password + "\n";
+  bool written = write(out, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  close(out);
+  if (!written) return;
+  papplSystemSetPassword(system, papplSystemHashPassword(system, nullptr, password.c_str(), hash, sizeof hash));
+  papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password is in %s.", file.c_str());
+}
+
+}  // namespace
+
+pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option_t* options) {
+  ServerSettings s = serverSettings(baseName, numOptions, options);
+  if (!s.error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", baseName, s.error.c_str());
+    return nullptr;
+  }
+  std::string stateDir = s.stateFile.substr(0, s.stateFile.rfind('/'));
+  if (!stateDir.empty() && !make_dir(stateDir)) {
+    std::fprintf(stderr, "%s: cannot make %s: %s\n", baseName, stateDir.c_str(), strerror(errno));
+    return nullptr;
+  }
+  if (!make_dir(s.spoolDirectory)) {
+    std::fprintf(stderr, "%s: cannot make %s: %s\n", baseName, s.spoolDirectory.c_str(), strerror(errno));
+    return nullptr;
+  }
+  pappl_system_t* system = papplSystemCreate(
+      s.options, baseName, s.port, "_print,_universal", s.spoolDirectory.c_str(),
+      s.logFile.empty() ? nullptr : s.logFile.c_str(), s.logLevel,
+      s.authService.empty() ? nullptr : s.authService.c_str(), false);
+  if (system == nullptr) return nullptr;
+  if (!s.adminGroup.empty()) papplSystemSetAdminGroup(system, s.adminGroup.c_str());
+  if (!s.serverHostname.empty()) papplSystemSetHostName(system, s.serverHostname.c_str());
+  if (!s.controlSocket.empty()) papplSystemAddListeners(system, s.controlSocket.c_str());
+  if (s.listenNetwork &&
+      !papplSystemAddListeners(system, s.listenHostname.empty() ? nullptr : s.listenHostname.c_str())) {
+    std::fprintf(stderr, "%s: cannot listen on %s\n", baseName,
+                 s.listenHostname.empty() ? "any address" : s.listenHostname.c_str());
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  // No strings resources: PAPPL 1.3 repeats printer-strings-languages-supported
+  // in every Get-Printer-Attributes answer once there is one, which IPP
+  // clients reject.  The web interface shows the vendor settings by name.
+  addDocumentFilters(system);
+
+  // Printers come back from the state file, so the drivers come first.
+  static AppData app;
+  app.stateFile = s.stateFile;
+  app.drivers = papplDriverTable();
+  papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
+                               autoaddCallback, nullptr, driverCallback, nullptr);
+  papplSystemLoadState(system, app.stateFile.c_str());
+  if (s.options & PAPPL_SOPTIONS_WEB_SECURITY) ensure_password(system, app.stateFile);
+  papplSystemSetSaveCallback(system, save_state, &app);
+  return system;
+}
+
+pappl_system_t* listingSystem(const char* baseName) {
+  return papplSystemCreate(PAPPL_SOPTIONS_NONE, baseName, 0, nullptr, papplGetTempDir(), "-",
+                           PAPPL_LOGLEVEL_ERROR, nullptr, false);
+}
+
+}  // namespace tpa

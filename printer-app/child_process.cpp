@@ -1,0 +1,122 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tpa {
+
+namespace {
+
+std::vector<char*> c_strings(const std::vector<std::string>& v) {
+  std::vector<char*> out;
+  for (const std::string& s : v) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+bool Pipe::open() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  read = fds[0];
+  write = fds[1];
+  return true;
+}
+
+void Pipe::closeRead() {
+  if (read >= 0) close(read);
+  read = -1;
+}
+
+void Pipe::closeWrite() {
+  if (write >= 0) close(write);
+  write = -1;
+}
+
+Pipe::~Pipe() {
+  closeRead();
+  closeWrite();
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    signal(SIGKILL);
+    int status;
+    reap(true, &status);
+  }
+}
+
+bool Child::start(const ChildSpec& spec, std::string* why) {
+  posix_spawn_file_actions_t fa;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawnattr_init(&attr);
+  const int fds[3] = {spec.stdinFd, spec.stdoutFd, spec.stderrFd};
+  for (int target = 0; target < 3; ++target) {
+    if (fds[target] >= 0)
+      posix_spawn_file_actions_adddup2(&fa, fds[target], target);
+    else
+      posix_spawn_file_actions_addopen(&fa, target, "/dev/null", target == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  // The server's sockets, devices and other jobs' pipes stay ours.
+  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+  // A child starts with default signal handling and nothing blocked, in a
+  // process group of its own so a cancel reaches what it starts too.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+
+  std::vector<char*> argv = c_strings(spec.argv);
+  std::vector<char*> envp = c_strings(spec.env);
+  int rc = posix_spawn(&pid_, argv[0], &fa, &attr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    pid_ = -1;
+    *why = "cannot start " + spec.argv[0] + ": " + std::strerror(rc);
+    return false;
+  }
+  return true;
+}
+
+void Child::signal(int sig) {
+  if (pid_ > 0) kill(-pid_, sig);  // the child's whole process group
+}
+
+bool Child::reap(bool wait, int* status) {
+  if (pid_ <= 0) return true;
+  for (;;) {
+    pid_t r = waitpid(pid_, status, wait ? 0 : WNOHANG);
+    if (r == pid_) {
+      pid_ = -1;
+      return true;
+    }
+    if (r == 0) return false;
+    if (errno != EINTR) {
+      // Reaped elsewhere: nothing more to wait for.
+      *status = 0;
+      pid_ = -1;
+      return true;
+    }
+  }
+}
+
+std::string describeWaitStatus(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status))
+    return "signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+  return "wait status " + std::to_string(status);
+}
+
+}  // namespace tpa

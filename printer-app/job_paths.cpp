@@ -1,0 +1,247 @@
+// The two ways a job reaches the filter.
+//
+// Raster (PWG and Apple raster, JPEG, PNG): PAPPL decodes the document and
+// hands the driver one line at a time; the lines go to the filter as CUPS
+// raster, each page under the header the model's PPD gives the job, with
+// the page geometry of the data.  A second thread copies the filter's
+// output to the printer meanwhile, so neither side waits for the other.
+//
+// Documents (PDF, PostScript): Ghostscript renders the job file straight
+// into the filter's input, with the arguments CUPS's own Ghostscript
+// filter would use for that PPD.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "app_paths.h"
+#include "job_sink.h"
+#include "ppd_header.h"
+#include "print_job.h"
+
+namespace tpa {
+
+namespace {
+
+const DriverModel* model_of(pappl_job_t* job) {
+  return findDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
+}
+
+// What a job needs before its first byte: settings, option text, header.
+struct Prepared {
+  const DriverModel* model = nullptr;
+  JobRequest request;
+  std::string options;
+  cups_page_header2_t header{};
+};
+
+bool prepare(pappl_job_t* job, const pappl_pr_options_t* options, Prepared* p, std::string* why) {
+  p->model = model_of(job);
+  if (p->model == nullptr) {
+    *why = "The printer's driver is not one this application has.";
+    return false;
+  }
+  if (!jobRequestFor(job, options, *p->model, &p->request, why)) return false;
+  p->options = optionText(*p->model->info, p->request);
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Filter options: %s", p->options.c_str());
+  return ppdPageHeader(ppdPathFor(*p->model->info), p->options, p->request.copies, &p->header, why);
+}
+
+void fail(pappl_job_t* job, const std::string& why) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+  papplJobSetMessage(job, "%s", why.c_str());
+}
+
+struct RasterRun {
+  Prepared prepared;
+  std::unique_ptr<PapplJobSink> sink;
+  std::unique_ptr<FilterJob> filter;
+  std::thread pump;
+  JobOutcome outcome;
+  cups_raster_t* raster = nullptr;
+  bool inputFailed = false;
+
+  ~RasterRun() {
+    if (raster) cupsRasterClose(raster);
+    if (pump.joinable()) {
+      filter->closeRasterInput();
+      pump.join();
+    }
+  }
+};
+
+ssize_t write_input(void* ctx, unsigned char* buf, size_t len) {
+  RasterRun* run = static_cast<RasterRun*>(ctx);
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = write(run->filter->rasterInput(), buf + done, len - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // The filter has gone (cancelled or failed); its outcome says why.
+      run->inputFailed = true;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(len);
+}
+
+// The page's header: the job's header from the PPD, with the size and
+// layout of the data PAPPL delivers.  A page within a point of a paper the
+// model knows is that paper, so that the filter finds it in its table.
+cups_page_header2_t page_header(const RasterRun& run, const cups_page_header2_t& data) {
+  cups_page_header2_t h = run.prepared.header;
+  h.HWResolution[0] = data.HWResolution[0];
+  h.HWResolution[1] = data.HWResolution[1];
+  h.cupsWidth = data.cupsWidth;
+  h.cupsHeight = data.cupsHeight;
+  h.cupsBitsPerColor = data.cupsBitsPerColor;
+  h.cupsBitsPerPixel = data.cupsBitsPerPixel;
+  h.cupsBytesPerLine = data.cupsBytesPerLine;
+  h.cupsColorOrder = data.cupsColorOrder;
+  h.cupsColorSpace = data.cupsColorSpace;
+  h.cupsNumColors = data.cupsNumColors;
+  h.PageSize[0] = data.PageSize[0];
+  h.PageSize[1] = data.PageSize[1];
+  for (const MediaRow& r : run.prepared.model->media)
+    if (std::abs(static_cast<int>(data.PageSize[0]) - r.widthPt) <= 1 &&
+        std::abs(static_cast<int>(data.PageSize[1]) - r.heightPt) <= 1) {
+      h.PageSize[0] = static_cast<unsigned>(r.widthPt);
+      h.PageSize[1] = static_cast<unsigned>(r.heightPt);
+      snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "%s", r.ppdName.c_str());
+    }
+  h.cupsPageSize[0] = static_cast<float>(h.PageSize[0]);
+  h.cupsPageSize[1] = static_cast<float>(h.PageSize[1]);
+  return h;
+}
+
+bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  auto run = std::make_unique<RasterRun>();
+  std::string why;
+  if (!prepare(job, options, &run->prepared, &why)) {
+    fail(job, why);
+    return false;
+  }
+  const DriverModel& model = *run->prepared.model;
+  run->sink = std::make_unique<PapplJobSink>(job, device, ppdReasonText(ppdPathFor(*model.info), "MDuplex"));
+  run->filter = std::make_unique<FilterJob>(*run->sink);
+  FilterCommand cmd = filterCommand(job, model, run->prepared.options, run->prepared.request.copies);
+  if (!run->filter->start(cmd, nullptr, &why)) {
+    fail(job, why);
+    return false;
+  }
+  run->raster = cupsRasterOpenIO(write_input, run.get(), CUPS_RASTER_WRITE);
+  RasterRun* r = run.get();
+  run->pump = std::thread([r] { r->outcome = r->filter->run(); });
+  papplJobSetData(job, run.release());
+  return true;
+}
+
+bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
+  if (run == nullptr || run->inputFailed) return false;
+  cups_page_header2_t h = page_header(*run, options->header);
+  return cupsRasterWriteHeader2(run->raster, &h) != 0;
+}
+
+bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,
+                       const unsigned char* line) {
+  RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
+  if (run == nullptr || run->inputFailed) return false;
+  cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), options->header.cupsBytesPerLine);
+  return !run->inputFailed;
+}
+
+bool raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+  RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
+  return run != nullptr && !run->inputFailed;
+}
+
+bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  std::unique_ptr<RasterRun> run(static_cast<RasterRun*>(papplJobGetData(job)));
+  papplJobSetData(job, nullptr);
+  if (!run) return false;
+  cupsRasterClose(run->raster);
+  run->raster = nullptr;
+  run->filter->closeRasterInput();  // end of input: the filter finishes the job
+  run->pump.join();
+  return run->sink->finish(run->outcome);
+}
+
+bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
+  // A job cancelled before it started may have lost its file already.
+  const char* file = papplJobGetFilename(job);
+  if (file == nullptr) return papplJobIsCanceled(job);
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
+  Prepared p;
+  std::string why;
+  bool ok = prepare(job, options, &p, &why);
+  // page-ranges: Ghostscript renders only those pages.
+  int first = static_cast<int>(options->first_page);
+  int last = options->last_page > 0 && options->last_page < 100000 ? static_cast<int>(options->last_page) : 0;
+  papplJobDeletePrintOptions(options);
+  if (!ok) {
+    fail(job, why);
+    return false;
+  }
+  ChildSpec gs;
+  gs.argv = ghostscriptArgs(appPaths().ghostscript, p.header, file, first, last);
+  gs.env = {"PATH=/usr/bin:/bin", std::string("TMPDIR=") + papplGetTempDir()};
+  PapplJobSink sink(job, device, ppdReasonText(ppdPathFor(*p.model->info), "MDuplex"));
+  FilterJob filter(sink);
+  if (!filter.start(filterCommand(job, *p.model, p.options, p.request.copies), &gs, &why)) {
+    fail(job, why);
+    return false;
+  }
+  return sink.finish(filter.run());
+}
+
+// Whatever goes wrong in one job ends that job, never the server.
+template <typename F>
+bool guarded(pappl_job_t* job, F&& f) {
+  try {
+    return f();
+  } catch (const std::exception& e) {
+    fail(job, std::string("The job could not be printed: ") + e.what());
+  } catch (...) {
+    fail(job, "The job could not be printed.");
+  }
+  return false;
+}
+
+bool document_filter(pappl_job_t* job, pappl_device_t* device, void*) {
+  return guarded(job, [&] { return document_filter_unguarded(job, device); });
+}
+
+bool start_job_cb(pappl_job_t* job, pappl_pr_options_t* o, pappl_device_t* d) {
+  return guarded(job, [&] { return raster_start_job(job, o, d); });
+}
+
+bool start_page_cb(pappl_job_t* job, pappl_pr_options_t* o, pappl_device_t* d, unsigned page) {
+  return guarded(job, [&] { return raster_start_page(job, o, d, page); });
+}
+
+bool end_job_cb(pappl_job_t* job, pappl_pr_options_t* o, pappl_device_t* d) {
+  return guarded(job, [&] { return raster_end_job(job, o, d); });
+}
+
+}  // namespace
+
+void setPrintCallbacks(pappl_pr_driver_data_t* data) {
+  data->format = kPrinterFormat;
+  data->rstartjob_cb = start_job_cb;
+  data->rstartpage_cb = start_page_cb;
+  data->rwriteline_cb = raster_write_line;  // writes only: nothing to throw
+  data->rendpage_cb = raster_end_page;
+  data->rendjob_cb = end_job_cb;
+}
+
+void addDocumentFilters(pappl_system_t* system) {
+  papplSystemAddMIMEFilter(system, "application/pdf", kPrinterFormat, document_filter, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", kPrinterFormat, document_filter, nullptr);
+}
+
+}  // namespace tpa

@@ -1,0 +1,35 @@
+// The PAPPL side of a job run through the filter: printer bytes to the
+// job's device, the filter's messages to the job and printer state.
+#pragma once
+
+#include <string>
+
+#include <pappl/pappl.h>
+
+#include "filter_job.h"
+
+namespace tpa {
+
+class PapplJobSink : public JobSink {
+ public:
+  // `prompt` is the model's manual-duplex prompt: when the filter shows it,
+  // the printer waits for the user to turn the stack.
+  PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt);
+  ~PapplJobSink() override;
+
+  bool writeDevice(const void* data, size_t n) override;
+  void message(const FilterMessage& m) override;
+  bool canceled() override;
+  void renderLog(const std::string& line) override;
+
+  // The job's end: its state message from the outcome.
+  bool finish(const JobOutcome& outcome);
+
+ private:
+  pappl_job_t* job_;
+  pappl_device_t* device_;
+  std::string prompt_;
+  bool waitingForUser_ = false;
+};
+
+}  // namespace tpa

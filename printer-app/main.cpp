@@ -1,0 +1,66 @@
+// tesvel-printer-app: every host-based Tesvel printer as a driverless IPP
+// printer.  PAPPL owns the command line, the server, IPP and the web
+// interface; jobs are printed by the installed rasterfilter.
+//   tesvel-printer-app server | add | printers | submit | jobs | cancel | ...
+#include <libgen.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app_system.h"
+#include "drivers.h"
+
+namespace {
+
+constexpr char kServiceRunDir[] = "/run/tesvel-printer-app";
+
+std::string g_baseName;
+bool g_server = false;  // the "server" sub-command, rather than a listing
+
+pappl_system_t* system_cb(int numOptions, cups_option_t* options, void*) {
+  if (!g_server) return tpa::listingSystem(g_baseName.c_str());
+  return tpa::systemCallback(g_baseName.c_str(), numOptions, options);
+}
+
+// The sub-command: the first word that is neither an option nor an
+// option's value.
+std::string sub_command(int argc, char* argv[]) {
+  const std::string withValue = "dhjmnotuv";
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--") return "";
+    if (a.size() == 2 && a[0] == '-' && withValue.find(a[1]) != std::string::npos) {
+      ++i;
+      continue;
+    }
+    if (a[0] != '-') return a;
+  }
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // A job whose filter has gone must not take the server with it.
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<char> name(argv[0], argv[0] + std::string(argv[0]).size() + 1);
+  g_baseName = basename(name.data());
+  g_server = sub_command(argc, argv) == "server";
+
+  // Server and clients meet at a socket in the instance directory: a
+  // private instance's (TESVEL_PRINTER_APP_DIR), else the system service's
+  // run directory when it is there.  PAPPL looks for the socket of a
+  // server in SNAP_COMMON.
+  const char* dir = std::getenv("TESVEL_PRINTER_APP_DIR");
+  if (dir == nullptr && access((std::string(kServiceRunDir) + "/" + g_baseName + ".sock").c_str(), F_OK) == 0)
+    dir = kServiceRunDir;
+  if (dir != nullptr) setenv("SNAP_COMMON", dir, 1);
+
+  static std::vector<pappl_pr_driver_t> drivers = tpa::papplDriverTable();
+  return papplMainloop(argc, argv, TESVEL_VERSION, nullptr, static_cast<int>(drivers.size()), drivers.data(),
+                       tpa::autoaddCallback, tpa::driverCallback, nullptr, nullptr, system_cb, nullptr,
+                       nullptr);
+}
