@@ -293,7 +293,8 @@ std::string makePdf(int pages, int widthPt, int heightPt) {
   return readFile(dir.file("doc.pdf"));
 }
 
-std::string rasterFromPdf(const std::string& ppd, const std::string& pdf, const std::string& options) {
+std::string rasterFromPdf(const std::string& ppd, const std::string& pdf, const std::string& options,
+                          int copies) {
   TempDir dir;
   // A private filter directory with Ghostscript as the only renderer.
   mkdir(dir.file("sb").c_str(), 0755);
@@ -303,7 +304,8 @@ std::string rasterFromPdf(const std::string& ppd, const std::string& pdf, const 
   writeFile(dir.file("cups-files.conf"), "ServerBin " + dir.file("sb") + "\n");
   writeFile(dir.file("doc.pdf"), pdf);
   std::vector<std::string> argv = {"/usr/sbin/cupsfilter", "-c", dir.file("cups-files.conf"),
-                                   "-p", ppd, "-m", "application/vnd.cups-raster"};
+                                   "-p", ppd, "-m", "application/vnd.cups-raster",
+                                   "-n", std::to_string(copies)};
   std::istringstream opts(options);
   for (std::string o; opts >> o;) {
     argv.push_back("-o");

@@ -1,0 +1,93 @@
+// The Printer Application as IPP clients meet it: CUPS's own conformance
+// files, a CUPS 2.4 driverless queue, and the driver list with the
+// device-ID match that picks a driver for a USB printer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app_server.h"
+#include "cupsd_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+TEST(AppIpp, CupsConformanceFilesPassOnOnePrinterOfEachDialect) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  TempDir dir;
+  writeFile(dir.file("doc.pdf"), makePdf(1));
+  std::string why;
+  for (const char* driver : {"tesvel_tc1110", "tesvel_tz3010", "tesvel_tm4010"})
+    ASSERT_TRUE(server.addPrinter(driver, driver, &why)) << why;
+  // printer-up-time must be above zero: give the printers a second.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  for (const char* driver : {"tesvel_tc1110", "tesvel_tz3010", "tesvel_tm4010"}) {
+    SCOPED_TRACE(driver);
+    ProcessResult r = server.ipptool(driver, {"-f", dir.file("doc.pdf")}, {"ipp-1.1.test", "ipp-2.0.test"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(countOf(r.out, "[FAIL]"), 0u) << r.out;
+  }
+}
+
+TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
+  CupsdSetup setup;
+  setup.systemBackends = {"ipp"};
+  PrivateCupsd cupsd(setup);
+  ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput();
+  ProcessResult add = cupsd.run({"/usr/sbin/lpadmin", "-p", "office", "-E", "-v", server.printerUri("office"),
+                                 "-m", "everywhere"});
+  ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
+  TempDir dir;
+  writeFile(dir.file("doc.pdf"), makePdf(2));
+  int id = cupsd.submit("office", dir.file("doc.pdf"), {"-o", "media=iso_a5_148x210mm"}, &why);
+  ASSERT_GT(id, 0) << why;
+  EXPECT_EQ(cupsd.waitForJob(id, 120), JobState::Completed) << cupsd.jobLog(id) << server.log();
+  // The application's job ends after CUPS hands it over: wait for its file.
+  std::string stream;
+  for (int i = 0; i < 300 && stream.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::string> out = dirEntries(server.dir() + "/out-office");
+    if (out.size() == 1 && server.log().find("Completed, job-impressions-completed=2") != std::string::npos)
+      stream = readFile(server.dir() + "/out-office/" + out[0]);
+  }
+  ProcessResult check = inspectStream(stream, {"--check", "--list"});
+  EXPECT_NE(check.out.find("check ok dialect=PLATFORM_Z pages=2"), std::string::npos) << check.out;
+  EXPECT_EQ(countOf(check.out, "paperCode=11 "), 2u) << "A5 on this printer is paper code 11";
+}
+
+TEST(AppIpp, EveryHostBasedModelHasADriverAndTheDeviceIdPicksTheRightOne) {
+  AppServer server;
+  ProcessResult all = server.app({"drivers"});
+  EXPECT_EQ(countOf(all.out, "\n"), 72u) << all.out;
+  EXPECT_NE(all.out.find("tesvel_tz3010 \"Tesvel TZ3010 Series\" \"MFG:Tesvel;MDL:TZ3010 Series;\""),
+            std::string::npos);
+  struct Case {
+    const char* id;
+    const char* driver;  // "" when no driver fits
+  };
+  const Case cases[] = {
+      {"MFG:Tesvel;MDL:TZ3010 Series;CMD:PJL;", "tesvel_tz3010"},
+      {"MANUFACTURER:TESVEL;MODEL:TZ3010;", "tesvel_tz3010"},
+      {"MFG:Tesvel;MDL:TXA200 Series;", "tesvel_txa200"},  // not the TXA
+      {"MFG:Tesvel;MDL:TXA;", "tesvel_txa"},
+      {"MFG:Tesvel;MDL:TM4050DN;", "tesvel_tm4050"},        // a variant of the TM4050
+      {"MFG:Other;MDL:TZ3010 Series;", ""},
+      {"MFG:Tesvel;MDL:TP3010 Series PS;", ""},            // a PostScript model: not ours here
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ProcessResult r = server.app({"drivers", "-o", std::string("device-id='") + c.id + "'"});
+    if (*c.driver)
+      EXPECT_EQ(r.out.substr(0, r.out.find(' ')), c.driver) << r.out;
+    else
+      EXPECT_EQ(r.out, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+#include "app_server.h"
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+
+int free_loopback_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+bool answers(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return ok;
+}
+
+// A value for an ipptool test file: quoted, with quotes and backslashes escaped.
+std::string quoted(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string last_value(const std::string& report, const std::string& attr) {
+  std::string value;
+  std::istringstream in(report);
+  for (std::string line; std::getline(in, line);) {
+    size_t at = line.find(attr + " (");
+    size_t eq = line.find(") = ", at);
+    if (at != std::string::npos && eq != std::string::npos && line.find_first_not_of(' ') == at)
+      value = line.substr(eq + 4);
+  }
+  return value;
+}
+
+const char kPrintAndWait[] = R"({
+  NAME "Print"
+  OPERATION Print-Job
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name tester
+  ATTR name job-name @TITLE@
+  ATTR mimeMediaType document-format $filetype
+  GROUP job-attributes-tag
+@ATTRS@
+  FILE $filename
+  STATUS successful-ok
+  EXPECT job-id OF-TYPE integer WITH-VALUE >0
+}
+{
+  NAME "Wait"
+  OPERATION Get-Job-Attributes
+  DELAY 0.2
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR integer job-id $job-id
+  ATTR name requesting-user-name tester
+  STATUS successful-ok
+  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT @LIMIT@
+  DISPLAY job-id
+  DISPLAY job-state
+  DISPLAY job-state-message
+}
+)";
+
+std::string replace(std::string s, const std::string& key, const std::string& value) {
+  size_t at = s.find(key);
+  if (at != std::string::npos) s.replace(at, key.size(), value);
+  return s;
+}
+
+}  // namespace
+
+AppServer::AppServer() : port_(free_loopback_port()) {
+  ProcessOptions opts;
+  opts.env = {"TESVEL_PRINTER_APP_DIR=" + dir()};
+  std::vector<std::string> argv = {binPath("tesvel-printer-app"), "server",
+                                   "-o", "server-port=" + std::to_string(port_),
+                                   "-o", "log-file=" + dir_.file("log"),
+                                   "-o", "log-level=info"};
+  pid_ = spawnChild(argv, opts, -1, -1, -1);
+  for (int i = 0; i < 150 && pid_ > 0 && !ready_; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ready_ = answers(port_) && fileExists(dir_.file("tesvel-printer-app.sock"));
+  }
+}
+
+AppServer::~AppServer() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+std::string AppServer::printerUri(const std::string& printer) const {
+  return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print/" + printer;
+}
+
+std::string AppServer::outDir(const std::string& printer) const { return dir_.file("out-" + printer); }
+
+ProcessResult AppServer::app(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {binPath("tesvel-printer-app")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ProcessOptions opts;
+  opts.env = {"TESVEL_PRINTER_APP_DIR=" + dir()};
+  opts.stdinFromDevNull = true;
+  return runProcess(argv, opts);
+}
+
+bool AppServer::addPrinter(const std::string& name, const std::string& driver, std::string* why) {
+  mkdir(outDir(name).c_str(), 0755);
+  ProcessResult r = app({"add", "-d", name, "-m", driver, "-v", "file://" + outDir(name)});
+  if (why) *why = r.out + r.err;
+  return r.exitStatus == 0;
+}
+
+ProcessResult AppServer::ipptool(const std::string& printer, const std::vector<std::string>& options,
+                                 const std::vector<std::string>& testFiles) const {
+  std::vector<std::string> argv = {"/usr/bin/ipptool", "-t", "-T", "30"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(printerUri(printer));
+  argv.insert(argv.end(), testFiles.begin(), testFiles.end());
+  ProcessOptions opts;
+  opts.stdinFromDevNull = true;
+  opts.timeoutSeconds = 300;
+  return runProcess(argv, opts);
+}
+
+AppJob AppServer::print(const std::string& printer, const std::string& file, const std::string& format,
+                        const std::vector<std::string>& attrs, const std::string& title, int seconds) const {
+  for (const std::string& f : dirEntries(outDir(printer))) unlink((outDir(printer) + "/" + f).c_str());
+  std::string lines;
+  for (const std::string& a : attrs) lines += "  " + a + "\n";
+  std::string test = replace(replace(replace(kPrintAndWait, "@TITLE@", quoted(title)), "@ATTRS@", lines),
+                             "@LIMIT@", std::to_string(seconds * 5));
+  std::string testFile = dir_.file("print.test");
+  writeFile(testFile, test);
+  ProcessResult r = ipptool(printer, {"-d", "filetype=" + format, "-f", file}, {testFile});
+  AppJob job;
+  job.ipptool = r.out + r.err;
+  job.id = std::atoi(last_value(r.out, "job-id").c_str());
+  job.state = last_value(r.out, "job-state");
+  job.message = last_value(r.out, "job-state-message");
+  std::vector<std::string> out = dirEntries(outDir(printer));
+  if (out.size() == 1) job.stream = readFile(outDir(printer) + "/" + out[0]);
+  return job;
+}
+
+std::string AppServer::log() const { return readFile(dir_.file("log")); }
+
+std::vector<pid_t> AppServer::children() const {
+  std::vector<pid_t> out;
+  for (const std::string& e : dirEntries("/proc")) {
+    if (e.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat("/proc/" + e + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == pid_) out.push_back(std::atoi(e.c_str()));
+  }
+  return out;
+}
+
+std::vector<std::string> AppServer::spoolFiles() const { return dirEntries(dir_.file("tesvel-printer-app.d")); }
+
+std::string streamDifference(const std::string& a, const std::string& b) {
+  // Each listed item with its own bytes: what lies between items is filler.
+  auto items = [](const std::string& stream) {
+    static const std::regex at("^([A-Za-z_0-9]+) offset=([0-9]+) length=([0-9]+)");
+    std::vector<std::string> out;
+    std::istringstream listing(inspectStream(stream, {"--no-images"}).out);
+    std::smatch m;
+    for (std::string line; std::getline(listing, line);) {
+      if (!std::regex_search(line, m, at)) continue;
+      if (line.find("JOBTIME=") != std::string::npos || m[1] == "cmdSysTime") continue;
+      size_t offset = std::stoul(m[2]), length = std::stoul(m[3]);
+      out.push_back(m[1].str() + ":" + stream.substr(offset, length));
+    }
+    return out;
+  };
+  std::vector<std::string> x = items(a), y = items(b);
+  if (x.empty()) return "the first stream has no records";
+  for (size_t i = 0; i < x.size() && i < y.size(); ++i)
+    if (x[i] != y[i]) return "item " + std::to_string(i) + " differs: " + x[i].substr(0, x[i].find(':'));
+  if (x.size() != y.size())
+    return std::to_string(x.size()) + " items against " + std::to_string(y.size());
+  return "";
+}
+
+}  // namespace testing_support

@@ -1,0 +1,73 @@
+// A private Printer Application server for tests: this build's
+// tesvel-printer-app on a free loopback port, with its state, spool and
+// control socket in a temporary directory (never the system's), printers
+// on file: devices, stopped when the object goes, even after a failure.
+// Jobs go in through ipptool, as any IPP client would send them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace testing_support {
+
+struct AppJob {
+  int id = 0;
+  std::string state;    // "completed", "aborted", "canceled", ... ("" when ipptool failed)
+  std::string message;  // job-state-message
+  std::string stream;   // what the printer received
+  std::string ipptool;  // ipptool's report, for failure messages
+};
+
+class AppServer {
+ public:
+  AppServer();
+  ~AppServer();
+  AppServer(const AppServer&) = delete;
+  AppServer& operator=(const AppServer&) = delete;
+
+  bool ready() const { return ready_; }
+  int port() const { return port_; }
+  std::string printerUri(const std::string& printer) const;
+  const std::string& dir() const { return dir_.path(); }
+
+  // The application's own command line, run against this server.
+  ProcessResult app(const std::vector<std::string>& args) const;
+  // tesvel-printer-app add: the printer writes each job to a file of its own.
+  bool addPrinter(const std::string& name, const std::string& driver, std::string* why);
+
+  // Print-Job with ipptool: `attrs` are ipptool ATTR lines of the job
+  // group ("ATTR keyword sides two-sided-long-edge").  Waits until the job
+  // has ended; `stream` is then the printer's file for it.
+  AppJob print(const std::string& printer, const std::string& file, const std::string& format,
+               const std::vector<std::string>& attrs = {}, const std::string& title = "job",
+               int seconds = 120) const;
+
+  // Runs ipptool test files (or CUPS's own, by name) against a printer.
+  ProcessResult ipptool(const std::string& printer, const std::vector<std::string>& options,
+                        const std::vector<std::string>& testFiles) const;
+
+  std::string log() const;
+  // Where a printer's job files land.
+  std::string outDir(const std::string& printer) const;
+  // Processes whose parent is the server (filters, Ghostscript).
+  std::vector<pid_t> children() const;
+  // Entries left in the spool directory.
+  std::vector<std::string> spoolFiles() const;
+
+ private:
+  TempDir dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+// Where two printer streams differ, item by item as the inspector lists
+// them, leaving out what differs between two runs of the same job: the job
+// header's clock fields and the keep-alive filler.  Empty when they agree.
+std::string streamDifference(const std::string& a, const std::string& b);
+
+}  // namespace testing_support
