@@ -209,8 +209,17 @@ TEST_F(MediaTest, ThePpdDefaultFeedEdgeDecidesWhenTheOptionIsMissing) {
 
 TEST_F(MediaTest, TheJobFileIsReadOnlyWithoutAPageSize) {
   ScopedPpd ppd("/nonexistent.ppd");
+  // A5 is 420 by 595 points, give or take 2 on each side.
+  const struct {
+    const char* size;
+    bool a5;
+  } boxes[] = {{"418 593", true},  {"422 597", true},  {"417 595", false},
+               {"423 595", false}, {"420 592", false}, {"420 598", false}};
+  for (const auto& b : boxes) {
+    std::string path = job(std::string("%!PS\n<</Type/Page/MediaBox [0 0 ") + b.size + "]\n");
+    EXPECT_EQ(isA5PageSize("FeedEdge=LongEdge", path.c_str()), b.a5) << b.size;
+  }
   std::string a5 = job("%!PS\n<</Type/Page/MediaBox [0 0 419 596]\n");
-  EXPECT_TRUE(isA5PageSize("FeedEdge=LongEdge", a5.c_str()));
   EXPECT_FALSE(isA5PageSize("PageSize=Letter FeedEdge=LongEdge", a5.c_str()));
   std::string setup = job("/pdfSetupPaper {} def\n419.53 595.28 pdfSetupPaper\n");
   EXPECT_TRUE(isA5PageSize("FeedEdge=LongEdge", setup.c_str()));

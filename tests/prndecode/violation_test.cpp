@@ -325,10 +325,12 @@ TEST(Violations, PjlJobLinesAreChecked) {
   z[time + 13] = '7';  // minute 75
   expect_first(z, time, "JOBTIME line");
 
+  // The host name "testhost" made 0, 31 and 32 characters long.
   Bytes owner = two_page_z();
   size_t o = find(owner, Bytes{'J', 'O', 'B', 'O', 'W', 'N', 'E', 'R'}) - 5;
-  Bytes empty = erase(owner, o + 14, 8);  // "@PJL JOBOWNER=\r\n"
-  expect_first(empty, o, "JOBOWNER line");
+  expect_first(erase(owner, o + 14, 8), o, "JOBOWNER line");
+  EXPECT_TRUE(inspect_bytes(insert(owner, o + 22, Bytes(23, 'h'))).report.violations.empty());
+  expect_first(insert(owner, o + 22, Bytes(24, 'h')), o, "JOBOWNER line");
 }
 
 TEST(Violations, MachineDuplexOutsideItsPlacesIsReported) {
