@@ -52,11 +52,10 @@ int main(int argc, char* argv[]) {
 
   // Server and clients meet at a socket in the instance directory: a
   // private instance's (TESVEL_PRINTER_APP_DIR), else the system service's
-  // run directory when it is there.  PAPPL looks for the socket of a
-  // server in SNAP_COMMON.
+  // run directory while the service has one.  PAPPL looks for the socket
+  // of a server in SNAP_COMMON.
   const char* dir = std::getenv("TESVEL_PRINTER_APP_DIR");
-  if (dir == nullptr && access((std::string(kServiceRunDir) + "/" + g_baseName + ".sock").c_str(), F_OK) == 0)
-    dir = kServiceRunDir;
+  if (dir == nullptr && access(kServiceRunDir, F_OK) == 0) dir = kServiceRunDir;
   if (dir != nullptr) setenv("SNAP_COMMON", dir, 1);
 
   static std::vector<pappl_pr_driver_t> drivers = tpa::papplDriverTable();

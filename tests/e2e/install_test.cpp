@@ -88,15 +88,26 @@ TEST(Install, AStagedInstallHasTheFiltersPrndecodePpdsAndUdevRuleAndUninstallRem
   EXPECT_NE(rule.find("ATTR{manufacturer}==\"Tesvel"), std::string::npos) << rule;
   EXPECT_NE(rule.find("GROUP=\"lp\""), std::string::npos) << rule;
 
-  // Nothing outside the prefix but the CUPS and udev directories.
+  // The Printer Application with its service, its user and its spool.
+  EXPECT_TRUE(is_executable_file(root + "/usr/bin/tesvel-printer-app"));
+  std::string unit = ts::readFile(root + "/lib/systemd/system/tesvel-printer-app.service");
+  EXPECT_NE(unit.find("ExecStart=/usr/bin/tesvel-printer-app server"), std::string::npos) << unit;
+  EXPECT_NE(ts::readFile(root + "/usr/lib/sysusers.d/tesvel-printer-app.conf").find("m tesvel-printer-app lp"),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(root + "/usr/lib/tmpfiles.d/tesvel-printer-app.conf"));
+
+  // Nothing outside the prefix but the CUPS, udev and systemd directories.
   for (const auto& f : files_below(root)) {
     std::string p = f.substr(root.size());
-    EXPECT_TRUE(p.rfind("/usr/", 0) == 0 || p.rfind("/lib/udev/", 0) == 0) << p;
+    EXPECT_TRUE(p.rfind("/usr/", 0) == 0 || p.rfind("/lib/udev/", 0) == 0 ||
+                p.rfind("/lib/systemd/", 0) == 0)
+        << p;
   }
 
   ts::ProcessResult r = cmake({"--build", TESVEL_BUILD_DIR, "--target", "uninstall"}, root);
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
   EXPECT_EQ(files_below(root), std::set<std::string>{}) << "left behind by uninstall";
+  EXPECT_FALSE(fs::exists(ppdDir)) << "the PPD directory is the driver's own";
 }
 
 // cupsd's PPD lister reads every installed PPD: each model must be offered
