@@ -29,11 +29,22 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Builds only what the demo runs (the test programs are not needed for it).
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target rasterfilter prndecode ppds tesvel-printer-app
 	./scripts/demo.sh $(BUILD)
 
 bench: build
 	./scripts/bench.sh $(BUILD)
+
+# Builds the filters, prndecode, the Printer Application and the unit tests
+# for arm64 in BUILD_ARM64 (Debian's cross toolchain, installed when missing)
+# and runs them under qemu-user, with one whole job per printer dialect
+# compared byte for byte with the native build's.
+BUILD_ARM64 ?= build-arm64
+.PHONY: cross-arm64
+cross-arm64: configure
+	./scripts/cross-arm64.sh $(BUILD) $(BUILD_ARM64)
 
 # Runs every fuzz target FUZZ_SECONDS seconds (clang, libFuzzer) and
 # prints executions, crashes, timeouts, out-of-memory, corpus and coverage.

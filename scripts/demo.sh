@@ -1,7 +1,8 @@
 #!/bin/sh
 # Prints the bundled sample document through the driver for one model of
-# each kind, with the real CUPS filter chain (no scheduler needed), and
-# decodes what each printer would receive into page pictures.
+# each kind, with the real CUPS filter chain (no scheduler needed) and
+# through the Printer Application, and decodes what each printer would
+# receive into page pictures.
 #   scripts/demo.sh [build-dir]      (DEMO_MODELS="tesvel-tz3010 ..." to choose)
 set -eu
 build=${1:-build}
@@ -48,7 +49,12 @@ for model in $models; do
   fi
   printf '%-24s %-11s %6s %10s %12s  %s\n' "$name" "$class" "$pages" "$bytes" "$per_page" "$pictures"
 done
+
+# The same sample through the Printer Application: rows marked "app".
+# shellcheck disable=SC2086
+"$top/scripts/demo-app.sh" "$build" "$out" $models || status=1
+
 echo
-echo "Printer files: $out/<model>.prn   filter messages: $out/<model>.log"
-echo "Look at a page: $out/tesvel-tz3010-pages/page-001.png"
+echo "Printer files: $out/<model>.prn and $out/<model>-app.prn   filter messages: $out/<model>.log"
+echo "Look at a page: $out/tesvel-tz3010-pages/page-001.png and $out/tesvel-tz3010-app-pages/page-001.png"
 exit $status
