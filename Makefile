@@ -48,7 +48,8 @@ cross-arm64: configure
 
 # Runs every fuzz target FUZZ_SECONDS seconds (clang, libFuzzer) and
 # prints executions, crashes, timeouts, out-of-memory, corpus and coverage.
-fuzz: deps
+fuzz:
+	@./scripts/install-deps.sh fuzz
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # Installs the filters where CUPS runs them, prndecode under PREFIX, the

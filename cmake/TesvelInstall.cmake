@@ -27,7 +27,12 @@ endif()
 if(TARGET tesvel-printer-app)
   install(TARGETS tesvel-printer-app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(_systemd ${CMAKE_SOURCE_DIR}/printer-app/systemd)
-  configure_file(${_systemd}/tesvel-printer-app.service.in ${CMAKE_BINARY_DIR}/tesvel-printer-app.service @ONLY)
+  # The unit names the program where this install puts it: the prefix
+  # given to cmake --install counts, so the unit is written at install time.
+  install(CODE "
+    set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    configure_file(\"${_systemd}/tesvel-printer-app.service.in\"
+                   \"${CMAKE_BINARY_DIR}/tesvel-printer-app.service\" @ONLY)")
   install(FILES ${CMAKE_BINARY_DIR}/tesvel-printer-app.service DESTINATION ${TESVEL_SYSTEMD_UNIT_DIR})
   install(FILES ${_systemd}/tesvel-printer-app.sysusers DESTINATION ${TESVEL_SYSUSERS_DIR}
           RENAME tesvel-printer-app.conf)

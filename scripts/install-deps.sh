@@ -15,6 +15,11 @@ libjbig-dev jbigkit-bin libpng-dev
 valgrind
 "
 
+# "install-deps.sh fuzz": also the compiler of the fuzz targets.
+if [ "${1:-}" = fuzz ]; then
+  packages="$packages clang libclang-rt-14-dev"
+fi
+
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -8,7 +8,9 @@
 
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "cupsd_harness.h"
 #include "test_support.h"
@@ -126,6 +128,96 @@ TEST(Install, LpinfoListsEveryInstalledModel) {
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   for (const auto& name : ppd_names(TESVEL_PPD_DIR))
     EXPECT_NE(("\n" + r.out).find("\n" + name + " "), std::string::npos) << name << " is not listed";
+}
+
+// The README's own commands, as a user types them: each indented line that
+// starts with one of `programs`, continuation lines joined, split into words.
+std::vector<std::vector<std::string>> readme_commands(const std::set<std::string>& programs) {
+  std::vector<std::vector<std::string>> out;
+  std::istringstream in(ts::readFile(std::string(TESVEL_SOURCE_DIR) + "/README.md"));
+  std::string line, command;
+  while (std::getline(in, line)) {
+    if (line.rfind("    ", 0) != 0) continue;
+    command += line.substr(0, line.find(" #"));
+    if (!command.empty() && command.back() == '\\') {
+      command.pop_back();
+      continue;
+    }
+    std::istringstream words(command);
+    std::vector<std::string> argv;
+    for (std::string w; words >> w;) argv.push_back(w);
+    if (!argv.empty() && programs.count(argv[0])) out.push_back(argv);
+    command.clear();
+  }
+  return out;
+}
+
+// CUPS names the PPDs below /usr/share/ppd "lsb/usr/..." and reads them
+// from there, whatever its model directory: the README's names need the
+// PPDs really there.  This build's PPDs are put there for the test and
+// removed after it, unless the same driver is installed already.
+class SystemPpds {
+ public:
+  explicit SystemPpds(const std::string& from) {
+    if (fs::exists(kPpdDir)) {
+      for (const auto& name : ppd_names(TESVEL_PPD_DIR))
+        if (ts::readFile(std::string(kPpdDir) + "/" + name) != ts::readFile(from + "/" + name))
+          skip_ = "another version of the driver is installed in /usr/share/ppd/tesvel";
+      return;
+    }
+    fs::create_directories(kPpdDir);
+    created_ = true;
+    for (const auto& e : fs::directory_iterator(from))
+      fs::copy_file(e.path(), std::string(kPpdDir) + "/" + e.path().filename().string());
+  }
+  ~SystemPpds() {
+    if (created_) fs::remove_all(kPpdDir);
+  }
+  const std::string& skip() const { return skip_; }
+
+ private:
+  bool created_ = false;
+  std::string skip_;
+};
+
+// The README's lpadmin and lp commands, as written, against the installed
+// PPDs in a private cupsd.  (Its driverless queue for the Printer
+// Application is the printer-app tests' business.)
+TEST(Install, TheReadmeCommandsAddQueuesFromTheInstalledPpdsAndPrint) {
+  if (geteuid() != 0) GTEST_SKIP() << "cupsd runs only as root here";
+  ts::TempDir stage;
+  std::string root = stage.file("root");
+  ASSERT_NO_FATAL_FAILURE(install_into(root));
+  SystemPpds installed(root + kPpdDir);
+  if (!installed.skip().empty()) GTEST_SKIP() << installed.skip();
+  ts::CupsdSetup setup;
+  setup.systemBackends = {"usb"};
+  setup.filters = {ts::binPath("rasterfilter"), ts::binPath("jobwrapper")};
+  ts::PrivateCupsd cupsd(setup);
+  ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput() << cupsd.errorLog();
+  ts::writeFile(stage.file("document.pdf"), ts::makePdf(2));
+  chmod(stage.file("document.pdf").c_str(), 0644);
+
+  auto commands = readme_commands({"lpadmin", "lp"});
+  ASSERT_GE(commands.size(), 3u) << "the README lost its lpadmin and lp commands";
+  int job = 0;
+  for (auto argv : commands) {
+    if (argv.back() == "everywhere") continue;
+    for (std::string& w : argv) {
+      if (w == "document.pdf") w = stage.file("document.pdf");
+      if (w == "file:///tmp/job.prn") w = "file://" + cupsd.outFile("job.prn");
+    }
+    argv[0] = "/usr/sbin/" + argv[0];
+    if (argv[0] == "/usr/sbin/lp") argv[0] = "/usr/bin/lp";
+    ts::ProcessResult r = cupsd.run(argv);
+    EXPECT_EQ(r.exitStatus, 0) << testing::PrintToString(argv) << r.out << r.err << cupsd.errorLog();
+    if (r.out.find("request id is debug-") != std::string::npos) job = std::atoi(r.out.c_str() + r.out.find('-') + 1);
+  }
+  ASSERT_GT(job, 0) << "the README prints to its debug queue";
+  EXPECT_EQ(cupsd.waitForJob(job, 120), ts::JobState::Completed) << cupsd.jobLog(job);
+  ts::ProcessResult check = ts::inspectStream(ts::readFile(cupsd.outFile("job.prn")), {"--check"});
+  EXPECT_EQ(check.exitStatus, 0) << check.out;
+  EXPECT_NE(check.out.find("pages=2"), std::string::npos) << check.out;
 }
 
 }  // namespace
