@@ -25,8 +25,8 @@ struct WrapperState {
   bool sideChannelSilent;         // a device-ID request timed out: the backend is not asked again
   int outFd;                      // where the printer job goes (standard output)
   int pagesWritten;               // page comments copied so far (for the PAGE: lines)
-  int pageCopies;                 // copies the printer makes of each page: the job's copy count, else 1
-  char lineHead[48];              // the start of the line being written, while it may be a comment we follow
+  int pageCopies;                 // copies the printer makes of a page: the job's count, else 1
+  char lineHead[48];              // start of the line being written, while it may be a comment
   int lineHeadLen;                // bytes in lineHead; -1 once the line is of no interest
   bool outputFailed;              // a write of the printer job failed: the job did not arrive whole
 };

@@ -35,7 +35,7 @@ struct ProcessOptions {
   std::vector<std::string> unsetEnv;
   std::string stdinData;         // written to the child's standard input
   bool stdinFromDevNull = false;
-  int timeoutSeconds = 60;       // the child is killed after this
+  int timeoutSeconds = deadlineSeconds(60);  // the child is killed after this
   std::string argv0;             // what the child sees as argv[0] (default: the path)
   bool inheritEnv = true;        // false: the child gets `env` and nothing else
 };

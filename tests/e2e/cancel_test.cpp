@@ -55,14 +55,16 @@ TEST_P(CancelledJob, LeavesAWholeStreamAndNoTemporaryFiles) {
   int job = submit(queue, doc, c.options);
   ASSERT_GT(job, 0);
 
-  ASSERT_TRUE(cupsd->waitForLog(job, "PAGE: 2 ", 60)) << cupsd->jobLog(job);
+  ASSERT_TRUE(cupsd->waitForLog(job, "PAGE: 2 ", testing_support::deadlineSeconds(60)))
+      << cupsd->jobLog(job);
   testing_support::ProcessResult r =
       cupsd->run({"/usr/bin/cancel", queue + "-" + std::to_string(job)});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   expectJobEnded(job, JobState::Canceled, 30);
   // The state changes at once; the file is whole only when our filter has
   // gone (cupsd logs every child it reaps).
-  ASSERT_TRUE(cupsd->waitForLog(job, "/rasterfilter) ", 30)) << cupsd->jobLog(job);
+  ASSERT_TRUE(cupsd->waitForLog(job, "/rasterfilter) ", testing_support::deadlineSeconds(30)))
+      << cupsd->jobLog(job);
 
   e2e::PrintedJob printed = e2e::decodePrinterFile(printerFile(queue));
   EXPECT_TRUE(printed.ok) << printed.report << cupsd->jobLog(job);

@@ -78,7 +78,7 @@ std::string writeDocument(const std::string& dir, Doc kind, int pages) {
 PrintedJob decodePrinterFile(const std::string& path) {
   ts::ProcessOptions opts;
   opts.stdinFromDevNull = true;
-  opts.timeoutSeconds = 120;
+  opts.timeoutSeconds = ts::deadlineSeconds(120);
   ts::ProcessResult r =
       ts::runProcess({ts::binPath("prndecode"), "--check", "--json", path}, opts);
   PrintedJob job;
@@ -122,7 +122,7 @@ int CupsdTest::submit(const std::string& queue, const std::string& file,
 }
 
 void CupsdTest::expectJobEnded(int job, ts::JobState expected, int seconds) {
-  ts::JobState state = cupsd->waitForJob(job, seconds);
+  ts::JobState state = cupsd->waitForJob(job, ts::deadlineSeconds(seconds));
   std::string log = cupsd->jobLog(job);
   EXPECT_STREQ(ts::jobStateName(state), ts::jobStateName(expected)) << log;
   // A sanitizer-built filter reports on its standard error, which cupsd

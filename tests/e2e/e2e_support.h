@@ -46,8 +46,8 @@ class CupsdTest : public ::testing::Test {
   }
   int submit(const std::string& queue, const std::string& file,
              const std::vector<std::string>& options);
-  // The job ended as `expected` and no sanitizer or filter crash shows in
-  // its log lines.
+  // The job ended as `expected` (within `seconds`, more in sanitizer
+  // builds) and no sanitizer or filter crash shows in its log lines.
   void expectJobEnded(int job, testing_support::JobState expected, int seconds);
   // lpstat -W completed lists the job on its queue.
   void expectListedCompleted(const std::string& queue, int job);

@@ -72,7 +72,8 @@ TEST_P(RasterJob, ThePrinterGetsEveryPageAsAValidStream) {
     EXPECT_EQ(printed.images[i].depth, c.image.depth);
   }
   // CUPS counts the pages our filter reports.
-  EXPECT_TRUE(cupsd->waitForLog(job, "PAGE: " + std::to_string(c.docPages) + " ", 1))
+  EXPECT_TRUE(cupsd->waitForLog(job, "PAGE: " + std::to_string(c.docPages) + " ",
+                                testing_support::deadlineSeconds(5)))
       << cupsd->jobLog(job);
 }
 

@@ -63,10 +63,10 @@ std::vector<Outcome> runStopped(const Job& job, int signo, const std::vector<siz
   for (size_t i = 0; i < after.size(); ++i) {
     threads.emplace_back([&, i] {
       if (after[i] > 0) {
-        runs[i]->read(after[i], 60);
+        runs[i]->read(after[i], deadlineSeconds(60));
         runs[i]->signal(signo);
       }
-      outcomes[i].status = runs[i]->finish(60);
+      outcomes[i].status = runs[i]->finish(deadlineSeconds(60));
       outcomes[i].out = runs[i]->out;
       outcomes[i].err = runs[i]->errSoFar();
       outcomes[i].leftovers = dirEntries(tmps[i]->path());

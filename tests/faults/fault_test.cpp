@@ -127,7 +127,7 @@ TEST(CutInput, RasterCutAnywhereNeverCrashesAndWhatIsSentIsAWholeJob) {
       ProcessOptions o = filterOptions(ppd, tmp);
       o.stdinFromDevNull = false;
       o.stdinData = raster.substr(0, cut);
-      o.timeoutSeconds = 30;
+      o.timeoutSeconds = deadlineSeconds(30);
       ProcessResult r = runProcess({binPath("rasterfilter"), "3", "u", "t", "1", ""}, o);
       ++jobs;
       if (r.exitStatus < 0) ++hangs;

@@ -34,7 +34,7 @@ ProcessResult runLimited(const std::string& limit, const std::string& ppd, const
   std::vector<std::string> args = {"/usr/bin/prlimit", limit, "--"};
   for (const std::string& a : filterArgs("1", options, inputs.file("job.ras"))) args.push_back(a);
   ProcessOptions o = filterOptions(ppd, tmp);
-  o.timeoutSeconds = 120;
+  o.timeoutSeconds = deadlineSeconds(120);
   return runProcess(args, o);
 }
 
