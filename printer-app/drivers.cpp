@@ -42,21 +42,18 @@ std::vector<DriverModel> build_models() {
     d.description = m.modelName;
     d.deviceId = "MFG:Tesvel;MDL:" + model_stem(m.modelName) + " Series;";
     d.media = mediaRowsFor(m.paperTable);
+    d.customRange = customRangeNames(m);
     out.push_back(std::move(d));
   }
   return out;
 }
 
 void fill_media(const DriverModel& d, pappl_pr_driver_data_t* data) {
-  // PAPPL keeps the name pointers: they point into the static model list
-  // and a static list of custom ranges.
-  static std::vector<std::vector<std::string>> customNames(driverModels().size());
-  size_t index = static_cast<size_t>(&d - driverModels().data());
-  if (customNames[index].empty()) customNames[index] = customRangeNames(*d.info);
+  // PAPPL keeps the name pointers: they point into the static model list.
   data->num_media = 0;
   for (const MediaRow& r : d.media)
     if (data->num_media < PAPPL_MAX_MEDIA) data->media[data->num_media++] = r.pwgName.c_str();
-  for (const std::string& n : customNames[index])
+  for (const std::string& n : d.customRange)
     if (data->num_media < PAPPL_MAX_MEDIA) data->media[data->num_media++] = n.c_str();
 
   const MediaRow* a4 = &d.media.front();

@@ -18,6 +18,7 @@ struct DriverModel {
   std::string description;  // "Tesvel TZ3010 Series", the PPD's ModelName
   std::string deviceId;     // "MFG:Tesvel;MDL:TZ3010 Series;"
   std::vector<MediaRow> media;
+  std::vector<std::string> customRange;  // "custom_min_...", "custom_max_..." or none
 };
 
 // Every model of the catalogue, in catalogue order.

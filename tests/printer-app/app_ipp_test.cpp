@@ -29,6 +29,8 @@ TEST(AppIpp, CupsConformanceFilesPassOnOnePrinterOfEachDialect) {
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_EQ(countOf(r.out, "[FAIL]"), 0u) << r.out;
   }
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
 }
 
 TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {

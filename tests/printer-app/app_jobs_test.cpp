@@ -33,6 +33,8 @@ class AppJobs : public testing::Test {
     for (const Printer& p : {kC, kZ, kM}) ASSERT_TRUE(server_->addPrinter(p.name, p.driver, &why)) << why;
   }
   static void TearDownTestSuite() {
+    server_->stop();
+    EXPECT_EQ(server_->sanitizerReports(), "");
     delete server_;
     server_ = nullptr;
   }

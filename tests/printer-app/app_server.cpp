@@ -1,6 +1,7 @@
 #include "app_server.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -116,22 +117,41 @@ AppServer::AppServer() : port_(free_loopback_port()) {
                                    "-o", "server-port=" + std::to_string(port_),
                                    "-o", "log-file=" + dir_.file("log"),
                                    "-o", "log-level=info"};
-  pid_ = spawnChild(argv, opts, -1, -1, -1);
+  // What the server itself writes (sanitizer reports among it) goes to a file.
+  int out = open(dir_.file("server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  pid_ = spawnChild(argv, opts, -1, out, out);
+  close(out);
   for (int i = 0; i < 150 && pid_ > 0 && !ready_; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ready_ = answers(port_) && fileExists(dir_.file("tesvel-printer-app.sock"));
   }
 }
 
-AppServer::~AppServer() {
+AppServer::~AppServer() { stop(); }
+
+void AppServer::stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
   for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string AppServer::sanitizerReports() const {
+  std::string out;
+  std::istringstream err(readFile(dir_.file("server.err")));
+  for (std::string line; std::getline(err, line);)
+    if (line.find("ERROR: AddressSanitizer") != std::string::npos ||
+        line.find("ERROR: LeakSanitizer") != std::string::npos || line.find("runtime error:") != std::string::npos)
+      out += line + "\n";
+  return out;
 }
 
 std::string AppServer::printerUri(const std::string& printer) const {

@@ -25,7 +25,7 @@ struct AppJob {
 class AppServer {
  public:
   AppServer();
-  ~AppServer();
+  ~AppServer();  // stop()
   AppServer(const AppServer&) = delete;
   AppServer& operator=(const AppServer&) = delete;
 
@@ -51,6 +51,11 @@ class AppServer {
                         const std::vector<std::string>& testFiles) const;
 
   std::string log() const;
+  // Stops the server: SIGTERM, a bounded wait, then SIGKILL.
+  void stop();
+  // What AddressSanitizer and UndefinedBehaviorSanitizer reported in the
+  // server, up to now (all of it once the server has stopped).
+  std::string sanitizerReports() const;
   // Where a printer's job files land.
   std::string outDir(const std::string& printer) const;
   // Processes whose parent is the server (filters, Ghostscript).
