@@ -65,7 +65,8 @@ int main(int argc, char* argv[]) {
   if (dir != nullptr) setenv("SNAP_COMMON", dir, 1);
 
   static std::vector<pappl_pr_driver_t> drivers = tpa::papplDriverTable();
-  return papplMainloop(argc, argv, TESVEL_VERSION, nullptr, static_cast<int>(drivers.size()), drivers.data(),
+  // The web pages need a footer: PAPPL 1.3 crashes rendering them without one.
+  return papplMainloop(argc, argv, TESVEL_VERSION, "Tesvel Printer Application " TESVEL_VERSION, static_cast<int>(drivers.size()), drivers.data(),
                        tpa::autoaddCallback, tpa::driverCallback, nullptr, nullptr, system_cb, nullptr,
                        nullptr);
 }
