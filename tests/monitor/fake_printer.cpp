@@ -238,12 +238,19 @@ void FakeDataPort::serve() {
   while (wait_for(fd_, wake_[0], 1000)) {
     int conn = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (conn < 0) continue;
-    char buf[4096];
-    bool open = true, stopped = false;
+    char buf[65536];
+    bool open = true, stopped = false, widened = false;
     while (open && !stopped) {
       // Held: nothing is read (a pause, not a spin).
       stopped = !wait_for(held_.load() ? -1 : conn, wake_[0], held_.load() ? 20 : 50);
       if (stopped || held_.load()) continue;
+      if (!widened) {
+        // Released: the small buffer that made the sender wait would now
+        // cost a round trip per 4 KB, which a busy machine makes slow.
+        int size = 1 << 20;
+        setsockopt(conn, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        widened = true;
+      }
       ssize_t n = recv(conn, buf, sizeof buf, 0);
       std::lock_guard<std::mutex> lock(mutex_);
       if (n > 0) {
