@@ -20,7 +20,6 @@ namespace {
 
 struct AppData {
   std::string stateFile;
-  std::vector<pappl_pr_driver_t> drivers;
 };
 
 bool save_state(pappl_system_t* system, void* data) {
@@ -63,7 +62,8 @@ void ensure_password(pappl_system_t* system, const std::string& stateFile) {
 
 }  // namespace
 
-pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option_t* options) {
+pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option_t* options,
+                               std::vector<pappl_pr_driver_t>& drivers) {
   ServerSettings s = serverSettings(baseName, numOptions, options);
   if (!s.error.empty()) {
     std::fprintf(stderr, "%s: %s\n", baseName, s.error.c_str());
@@ -101,8 +101,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   // Printers come back from the state file, so the drivers come first.
   static AppData app;
   app.stateFile = s.stateFile;
-  app.drivers = papplDriverTable();
-  papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
+  papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                autoaddCallback, nullptr, driverCallback, nullptr);
   papplSystemLoadState(system, app.stateFile.c_str());
   if (s.options & PAPPL_SOPTIONS_WEB_SECURITY) ensure_password(system, app.stateFile);

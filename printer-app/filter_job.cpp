@@ -145,8 +145,8 @@ JobOutcome FilterJob::finish() {
   bool renderRan = render_.running();
   // Both have closed their output; give them the same grace to go.
   for (;;) {
-    bool f = filter_.reap(false, &filterStatus) || !filter_.running();
-    bool r = render_.reap(false, &renderStatus) || !render_.running();
+    bool f = filter_.reap(false, &filterStatus);  // true also once reaped
+    bool r = render_.reap(false, &renderStatus);
     if (f && r) break;
     check_cancel(now_ms());
     usleep(20000);

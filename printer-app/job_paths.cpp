@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -36,6 +35,7 @@ struct Prepared {
   JobRequest request;
   std::string options;
   cups_page_header2_t header{};
+  std::string prompt;  // the model's manual-duplex prompt
 };
 
 bool prepare(pappl_job_t* job, const pappl_pr_options_t* options, Prepared* p, std::string* why) {
@@ -47,7 +47,8 @@ bool prepare(pappl_job_t* job, const pappl_pr_options_t* options, Prepared* p, s
   if (!jobRequestFor(job, options, *p->model, &p->request, why)) return false;
   p->options = optionText(*p->model->info, p->request);
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Filter options: %s", p->options.c_str());
-  return ppdPageHeader(ppdPathFor(*p->model->info), p->options, p->request.copies, &p->header, why);
+  return ppdPageHeader(ppdPathFor(*p->model->info), p->options, p->request.copies, &p->header, &p->prompt,
+                       why);
 }
 
 void fail(pappl_job_t* job, const std::string& why) {
@@ -106,13 +107,12 @@ cups_page_header2_t page_header(const RasterRun& run, const cups_page_header2_t&
   h.cupsNumColors = data.cupsNumColors;
   h.PageSize[0] = data.PageSize[0];
   h.PageSize[1] = data.PageSize[1];
-  for (const MediaRow& r : run.prepared.model->media)
-    if (std::abs(static_cast<int>(data.PageSize[0]) - r.widthPt) <= 1 &&
-        std::abs(static_cast<int>(data.PageSize[1]) - r.heightPt) <= 1) {
-      h.PageSize[0] = static_cast<unsigned>(r.widthPt);
-      h.PageSize[1] = static_cast<unsigned>(r.heightPt);
-      snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "%s", r.ppdName.c_str());
-    }
+  if (const MediaRow* r = rowNear(run.prepared.model->media, static_cast<int>(data.PageSize[0]),
+                                  static_cast<int>(data.PageSize[1]))) {
+    h.PageSize[0] = static_cast<unsigned>(r->widthPt);
+    h.PageSize[1] = static_cast<unsigned>(r->heightPt);
+    snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "%s", r->ppdName.c_str());
+  }
   h.cupsPageSize[0] = static_cast<float>(h.PageSize[0]);
   h.cupsPageSize[1] = static_cast<float>(h.PageSize[1]);
   return h;
@@ -126,7 +126,7 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     return false;
   }
   const DriverModel& model = *run->prepared.model;
-  run->sink = std::make_unique<PapplJobSink>(job, device, ppdReasonText(ppdPathFor(*model.info), "MDuplex"));
+  run->sink = std::make_unique<PapplJobSink>(job, device, run->prepared.prompt);
   run->filter = std::make_unique<FilterJob>(*run->sink);
   FilterCommand cmd = filterCommand(job, model, run->prepared.options, run->prepared.request.copies);
   if (!run->filter->start(cmd, nullptr, &why)) {
@@ -190,7 +190,7 @@ bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
   ChildSpec gs;
   gs.argv = ghostscriptArgs(appPaths().ghostscript, p.header, file, first, last);
   gs.env = {"PATH=/usr/bin:/bin", std::string("TMPDIR=") + papplGetTempDir()};
-  PapplJobSink sink(job, device, ppdReasonText(ppdPathFor(*p.model->info), "MDuplex"));
+  PapplJobSink sink(job, device, p.prompt);
   FilterJob filter(sink);
   if (!filter.start(filterCommand(job, *p.model, p.options, p.request.copies), &gs, &why)) {
     fail(job, why);

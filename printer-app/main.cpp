@@ -20,9 +20,10 @@ constexpr char kServiceRunDir[] = "/run/tesvel-printer-app";
 std::string g_baseName;
 bool g_server = false;  // the "server" sub-command, rather than a listing
 
-pappl_system_t* system_cb(int numOptions, cups_option_t* options, void*) {
+pappl_system_t* system_cb(int numOptions, cups_option_t* options, void* drivers) {
   if (!g_server) return tpa::listingSystem(g_baseName.c_str());
-  return tpa::systemCallback(g_baseName.c_str(), numOptions, options);
+  return tpa::systemCallback(g_baseName.c_str(), numOptions, options,
+                             *static_cast<std::vector<pappl_pr_driver_t>*>(drivers));
 }
 
 // The sub-command: the first word that is neither an option nor an
@@ -69,7 +70,7 @@ int main(int argc, char* argv[]) {
 
   static std::vector<pappl_pr_driver_t> drivers = tpa::papplDriverTable();
   // The web pages need a footer: PAPPL 1.3 crashes rendering them without one.
-  return papplMainloop(argc, argv, TESVEL_VERSION, "Tesvel Printer Application " TESVEL_VERSION, static_cast<int>(drivers.size()), drivers.data(),
-                       tpa::autoaddCallback, tpa::driverCallback, nullptr, nullptr, system_cb, nullptr,
-                       nullptr);
+  return papplMainloop(argc, argv, TESVEL_VERSION, "Tesvel Printer Application " TESVEL_VERSION,
+                       static_cast<int>(drivers.size()), drivers.data(), tpa::autoaddCallback,
+                       tpa::driverCallback, nullptr, nullptr, system_cb, nullptr, &drivers);
 }

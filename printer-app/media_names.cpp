@@ -58,11 +58,16 @@ std::vector<MediaRow> mediaRowsFor(const rf::PaperEntry* table) {
   return rows;
 }
 
+const MediaRow* rowNear(const std::vector<MediaRow>& rows, int widthPt, int heightPt) {
+  for (const MediaRow& r : rows)
+    if (near(widthPt, r.widthPt) && near(heightPt, r.heightPt)) return &r;
+  return nullptr;
+}
+
 std::string pageSizeForMedia(const std::vector<MediaRow>& rows, const rf::ModelInfo& model,
                              int width, int length) {
   int w = pointsFromHundredthsMm(width), h = pointsFromHundredthsMm(length);
-  for (const MediaRow& r : rows)
-    if (near(w, r.widthPt) && near(h, r.heightPt)) return r.ppdName;
+  if (const MediaRow* r = rowNear(rows, w, h)) return r->ppdName;
   if (model.customMaxPt[0] == 0) return "";
   if (w < model.customMinPt[0] || h < model.customMinPt[1] || w > model.customMaxPt[0] ||
       h > model.customMaxPt[1])

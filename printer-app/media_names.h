@@ -24,6 +24,9 @@ struct MediaRow {
 // self-describing "om_" name.
 std::vector<MediaRow> mediaRowsFor(const rf::PaperEntry* table);
 
+// The row of a page within one point of it in both directions, or null.
+const MediaRow* rowNear(const std::vector<MediaRow>& rows, int widthPt, int heightPt);
+
 // The PPD page size for an IPP media size in hundredths of millimetres: the
 // row within one point of it, else "Custom.WxH" (points) when the model
 // takes custom sizes of that extent, else empty (not printable).

@@ -17,7 +17,7 @@ using PpdHandle = std::unique_ptr<ppd_file_t, PpdCloser>;
 }  // namespace
 
 bool ppdPageHeader(const std::string& ppdPath, const std::string& optionText, int copies,
-                   cups_page_header2_t* header, std::string* why) {
+                   cups_page_header2_t* header, std::string* prompt, std::string* why) {
   PpdHandle ppd(ppdOpenFile(ppdPath.c_str()));
   if (!ppd) {
     *why = "cannot read the printer's PPD file " + ppdPath;
@@ -35,15 +35,9 @@ bool ppdPageHeader(const std::string& ppdPath, const std::string& optionText, in
     return false;
   }
   header->NumCopies = static_cast<unsigned>(copies > 0 ? copies : 1);
-  return true;
-}
-
-std::string ppdReasonText(const std::string& ppdPath, const char* keyword) {
-  PpdHandle ppd(ppdOpenFile(ppdPath.c_str()));
-  if (!ppd) return "";
   char text[1024] = {};
-  if (ppdLocalizeIPPReason(ppd.get(), keyword, nullptr, text, sizeof text) == nullptr) return "";
-  return text;
+  *prompt = ppdLocalizeIPPReason(ppd.get(), "MDuplex", nullptr, text, sizeof text) ? text : "";
+  return true;
 }
 
 }  // namespace tpa

@@ -10,13 +10,10 @@
 namespace tpa {
 
 // Fills `header` from the PPD at `ppdPath` with `optionText` marked and
-// `copies` copies.  False (with the reason in *why) when the PPD cannot be
-// read or interpreted.
+// `copies` copies, and `prompt` with the PPD's manual-duplex prompt (its
+// "MDuplex" text, empty when it has none).  False (with the reason in
+// *why) when the PPD cannot be read or interpreted.
 bool ppdPageHeader(const std::string& ppdPath, const std::string& optionText, int copies,
-                   cups_page_header2_t* header, std::string* why);
-
-// The PPD's text for a cupsIPPReason keyword (the manual-duplex prompt is
-// "MDuplex"); empty when the PPD has none.
-std::string ppdReasonText(const std::string& ppdPath, const char* keyword);
+                   cups_page_header2_t* header, std::string* prompt, std::string* why);
 
 }  // namespace tpa
