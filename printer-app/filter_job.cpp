@@ -155,6 +155,9 @@ JobOutcome FilterJob::finish() {
   out.pages = pages_;
   if (deviceFailed_) {
     out.reason = "The printer stopped taking data.";
+  } else if (WIFSIGNALED(filterStatus) && termSentMs_ < 0) {
+    // Ghostscript then dies of the broken pipe: the filter's end is the cause.
+    out.reason = "The printer driver stopped unexpectedly (" + describeWaitStatus(filterStatus) + ").";
   } else if (renderRan && !(WIFEXITED(renderStatus) && WEXITSTATUS(renderStatus) == 0) &&
              termSentMs_ < 0) {
     out.reason = "The document could not be rendered (Ghostscript " +
@@ -162,8 +165,6 @@ JobOutcome FilterJob::finish() {
                  (lastRenderError_.empty() ? "." : ": " + displayText(lastRenderError_, 160));
   } else if (WIFEXITED(filterStatus) && WEXITSTATUS(filterStatus) == 0) {
     out.ok = true;
-  } else if (WIFSIGNALED(filterStatus) && termSentMs_ < 0) {
-    out.reason = "The printer driver stopped unexpectedly (" + describeWaitStatus(filterStatus) + ").";
   } else {
     out.reason = lastError_.empty() ? "The printer driver failed (" + describeWaitStatus(filterStatus) + ")."
                                     : displayText(lastError_);

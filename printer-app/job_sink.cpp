@@ -3,7 +3,7 @@
 namespace tpa {
 
 PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt)
-    : job_(job), device_(device), prompt_(std::move(prompt)) {}
+    : job_(job), device_(device), prompt_(std::move(prompt)), watch_(job, device) {}
 
 PapplJobSink::~PapplJobSink() {
   if (waitingForUser_)
@@ -13,7 +13,11 @@ PapplJobSink::~PapplJobSink() {
 bool PapplJobSink::writeDevice(const void* data, size_t n) {
   // Straight on to the printer: the filter may pause between blocks (the
   // manual-duplex wait), and what it sent must not wait in a buffer.
-  if (papplDeviceWrite(device_, data, n) < 0 || (papplDeviceFlush(device_), false)) {
+  watch_.writeStarts();
+  bool ok = papplDeviceWrite(device_, data, n) >= 0;
+  if (ok) papplDeviceFlush(device_);
+  watch_.writeEnds();
+  if (!ok || watch_.gaveUp()) {
     papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "The printer stopped taking data.");
     return false;
   }

@@ -6,6 +6,7 @@
 
 #include <pappl/pappl.h>
 
+#include "device_watch.h"
 #include "filter_job.h"
 
 namespace tpa {
@@ -30,6 +31,7 @@ class PapplJobSink : public JobSink {
   pappl_device_t* device_;
   std::string prompt_;
   bool waitingForUser_ = false;
+  DeviceWatch watch_;
 };
 
 }  // namespace tpa
