@@ -3,6 +3,7 @@
 #   make demo   install what is missing, build, print a sample job
 #   make bench  build and run the benchmarks
 #   make fuzz   run the fuzz targets (FUZZ_SECONDS each, default 60)
+#   make deb    the Debian packages, into BUILD, checked by lintian
 #   make install / make uninstall  (PREFIX, DESTDIR honoured)
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
@@ -13,7 +14,7 @@ DESTDIR ?=
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo bench fuzz install uninstall clean
+.PHONY: all deps configure build test demo bench fuzz deb install uninstall clean
 
 all: build
 
@@ -51,6 +52,14 @@ cross-arm64: configure
 fuzz:
 	@./scripts/install-deps.sh fuzz
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# Builds printer-driver-tesvel and tesvel-printer-app with dpkg-buildpackage
+# from a copy of the tree in BUILD/deb (the tree itself is never cleaned),
+# leaves the .deb files in BUILD and runs lintian on them.  Installs the
+# packaging tools when they are missing.
+deb:
+	@./scripts/install-deps.sh deb
+	./scripts/deb.sh $(BUILD) $(JOBS)
 
 # Installs the filters where CUPS runs them, prndecode under PREFIX, the
 # PPDs and the udev rule; DESTDIR stages the install elsewhere.

@@ -19,6 +19,10 @@ valgrind
 if [ "${1:-}" = fuzz ]; then
   packages="$packages clang libclang-rt-14-dev"
 fi
+# "install-deps.sh deb": also the tools that build and check the packages.
+if [ "${1:-}" = deb ]; then
+  packages="$packages debhelper dpkg-dev lintian"
+fi
 
 missing=""
 for p in $packages; do
