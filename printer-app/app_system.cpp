@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "admin_auth.h"
 #include "drivers.h"
 #include "print_job.h"
 #include "server_settings.h"
@@ -104,7 +105,13 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                autoaddCallback, nullptr, driverCallback, nullptr);
   papplSystemLoadState(system, app.stateFile.c_str());
-  if (s.options & PAPPL_SOPTIONS_WEB_SECURITY) ensure_password(system, app.stateFile);
+  if (s.options & PAPPL_SOPTIONS_WEB_SECURITY) {
+    ensure_password(system, app.stateFile);
+    // Without a callback PAPPL lets any client on this machine change
+    // printers over IPP; with it, IPP and the web pages both need the
+    // administrator password (a PAM service, when configured, decides instead).
+    if (s.authService.empty()) papplSystemSetAuthCallback(system, "Basic", adminAuthCallback, nullptr);
+  }
   papplSystemSetSaveCallback(system, save_state, &app);
   return system;
 }

@@ -94,40 +94,4 @@ TEST(AppIpp, EveryHostBasedModelHasADriverAndTheDeviceIdPicksTheRightOne) {
   }
 }
 
-// One HTTP GET against the server; the status and the page.
-std::pair<int, std::string> http_get(int port, const std::string& path) {
-  http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
-  if (!http) return {0, ""};
-  httpClearFields(http);
-  httpSetField(http, HTTP_FIELD_HOST, "localhost");
-  std::string body;
-  int status = 0;
-  if (httpGet(http, path.c_str()) == 0) {
-    http_status_t s;
-    while ((s = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
-    }
-    status = s;
-    char buf[8192];
-    for (ssize_t n; (n = httpRead2(http, buf, sizeof buf)) > 0;) body.append(buf, static_cast<size_t>(n));
-  }
-  httpClose(http);
-  return {status, body};
-}
-
-TEST(AppIpp, TheWebInterfaceAsksForThePasswordBeforeAnySetting) {
-  AppServer server;
-  ASSERT_TRUE(server.ready()) << server.log();
-  std::string why;
-  ASSERT_TRUE(server.addPrinter("office", "tesvel_txa", &why)) << why;
-  EXPECT_EQ(http_get(server.port(), "/office").first, 200);
-  for (const char* page : {"/office/printing", "/office/media", "/security"}) {
-    auto [status, body] = http_get(server.port(), page);
-    EXPECT_EQ(status, 200) << page;
-    EXPECT_NE(body.find("type=\"password\""), std::string::npos) << page << body;
-    EXPECT_EQ(body.find("tesvel-blank-suppress"), std::string::npos) << page;
-  }
-  EXPECT_NE(readFile(server.dir() + "/tesvel-printer-app.state.password").size(), 0u);
-  EXPECT_EQ(http_get(server.port(), "/").first, 200) << "the server is still there";
-}
-
 }  // namespace
