@@ -15,6 +15,10 @@ const VendorSetting kVendorBooleans[] = {
     {"tesvel-1200dpi-quality", "DPI1200", rf::kFeatureDpi1200},
 };
 const size_t kVendorBooleanCount = sizeof kVendorBooleans / sizeof kVendorBooleans[0];
+static_assert(sizeof kVendorBooleans / sizeof kVendorBooleans[0] <= sizeof JobRequest{}.vendor &&
+                  sizeof kVendorBooleans / sizeof kVendorBooleans[0] <= sizeof JobAttributes{}.vendor /
+                                                                           sizeof(std::string),
+              "every vendor setting has its place in a job");
 const char kBlankSuppressAttr[] = "tesvel-blank-suppress";
 
 namespace {
@@ -59,6 +63,31 @@ int densityFromDarkness(int configured, int jobDarkness) {
 }
 
 bool vendorTrue(const char* value) { return value && strcasecmp(value, "true") == 0; }
+
+bool jobRequestFrom(const JobAttributes& a, const std::vector<MediaRow>& media, const rf::ModelInfo& info,
+                    JobRequest* r, std::string* why) {
+  r->pageSize = pageSizeForMedia(media, info, a.mediaWidth, a.mediaLength);
+  if (r->pageSize.empty()) {
+    *why = "The paper size " + a.mediaName + " is not one this printer takes.";
+    return false;
+  }
+  // PAPPL picks a resolution from print-quality when the job names none;
+  // the printer's own default is what a CUPS queue with the PPD would use.
+  int dpi = a.resolution > 0 ? a.resolution : a.defaultResolution;
+  r->resolution = dpi >= 1200 && info.resolution1200 ? 1200 : 600;
+  r->sides = Sides::OneSided;
+  if (info.duplexUnit && a.sides == "two-sided-long-edge") r->sides = Sides::LongEdge;
+  if (info.duplexUnit && a.sides == "two-sided-short-edge") r->sides = Sides::ShortEdge;
+  r->source = a.source == "manual" ? Source::Manual : a.source == "tray-1" ? Source::Tray : Source::Auto;
+  r->density = densityFromDarkness(a.darknessConfigured, a.printDarkness);
+  r->tonerSave = a.draft;
+  r->copies = a.copies > 0 ? a.copies : 1;
+  r->collate = a.documentHandling != "separate-documents-uncollated-copies";
+  for (size_t i = 0; i < kVendorBooleanCount; ++i)
+    r->vendor[i] = (info.features & kVendorBooleans[i].feature) && vendorTrue(a.vendor[i].c_str());
+  if (info.features & rf::kFeatureBlankSuppress) r->blankSuppress = a.blankSuppress;
+  return true;
+}
 
 std::string optionText(const rf::ModelInfo& model, const JobRequest& r) {
   std::string text;

@@ -9,6 +9,7 @@
 #include <cups/cups.h>
 #include <cups/raster.h>
 
+#include "media_names.h"
 #include "model_catalog.h"
 
 namespace tpa {
@@ -41,6 +42,30 @@ struct JobRequest {
   bool vendor[8] = {};          // kVendorBooleans order
   std::string blankSuppress = "off";
 };
+
+// What a job's IPP attributes and its printer's defaults say, as plain
+// values (the way PAPPL hands them over).
+struct JobAttributes {
+  int mediaWidth = 0;    // media-size, hundredths of millimetres
+  int mediaLength = 0;
+  std::string mediaName;
+  int resolution = 0;    // the job's printer-resolution in dpi; 0 when it names none
+  int defaultResolution = 600;
+  std::string sides = "one-sided";
+  std::string source = "auto";      // media-source
+  int darknessConfigured = 50;      // the printer's darkness, 0..100
+  int printDarkness = 0;            // the job's print-darkness, -100..100
+  bool draft = false;               // print-quality draft
+  int copies = 1;
+  std::string documentHandling;     // multiple-document-handling, "" when absent
+  std::string vendor[8];            // kVendorBooleans order: the job's value, else the default
+  std::string blankSuppress;
+};
+
+// The job's settings for a model.  False (with the reason) when the job
+// asks for a paper the model cannot print.
+bool jobRequestFrom(const JobAttributes& attrs, const std::vector<MediaRow>& media,
+                    const rf::ModelInfo& model, JobRequest* out, std::string* why);
 
 // The five density levels from PAPPL's darkness: the printer's configured
 // darkness (0..100) moved by the job's print-darkness (-100..100).

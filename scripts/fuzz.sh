@@ -11,7 +11,7 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"options raster_header raster_job ps_lines monitor_text prndecode jbig"}
+targets=${*:-"options raster_header raster_job ps_lines monitor_text prndecode jbig app_request"}
 build="$top/build-fuzz"
 mkdir -p "$build"
 
