@@ -64,6 +64,8 @@ struct RasterRun {
   JobOutcome outcome;
   cups_raster_t* raster = nullptr;
   bool inputFailed = false;
+  unsigned lines = 0;        // of the page being sent
+  std::string abortReason;   // a document fault found on the way
 
   ~RasterRun() {
     if (raster) cupsRasterClose(raster);
@@ -144,6 +146,7 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
   if (run == nullptr || run->inputFailed) return false;
   cups_page_header2_t h = page_header(*run, options->header);
+  run->lines = 0;
   return cupsRasterWriteHeader2(run->raster, &h) != 0;
 }
 
@@ -152,12 +155,21 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
   if (run == nullptr || run->inputFailed) return false;
   cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), options->header.cupsBytesPerLine);
+  ++run->lines;
   return !run->inputFailed;
 }
 
-bool raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+// PAPPL pads a page whose raster has fewer lines than the paper, but ends
+// a page whose data ran out with the lines it got and no error: such a
+// document was cut short, and the job is not a success.
+bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
   RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
-  return run != nullptr && !run->inputFailed;
+  if (run == nullptr || run->inputFailed) return false;
+  if (run->lines < options->header.cupsHeight && !papplJobIsCanceled(job)) {
+    run->abortReason = "The document ends in the middle of page " + std::to_string(page) + ".";
+    return false;
+  }
+  return true;
 }
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
@@ -168,7 +180,10 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   run->raster = nullptr;
   run->filter->closeRasterInput();  // end of input: the filter finishes the job
   run->pump.join();
-  return run->sink->finish(run->outcome);
+  bool ok = run->sink->finish(run->outcome);
+  if (run->abortReason.empty()) return ok;
+  fail(job, run->abortReason);
+  return false;
 }
 
 bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {

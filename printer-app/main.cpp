@@ -56,6 +56,8 @@ extern "C" const char* __lsan_default_suppressions() {
 int main(int argc, char* argv[]) {
   // A job whose filter has gone must not take the server with it.
   signal(SIGPIPE, SIG_IGN);
+  // Nor a file size limit: the spool write fails and the job is refused.
+  signal(SIGXFSZ, SIG_IGN);
   std::vector<char> name(argv[0], argv[0] + std::string(argv[0]).size() + 1);
   g_baseName = basename(name.data());
   g_server = sub_command(argc, argv) == "server";
