@@ -31,32 +31,49 @@ bool make_dir(const std::string& path) {
   return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-// A first start gets a random administrator password, written for the
-// administrator next to the state file (readable by its owner only), so the
-// settings pages are never open to anyone who can reach them.
-void ensure_password(pappl_system_t* system, const std::string& stateFile) {
-  char hash[100] = {};
-  papplSystemGetPassword(system, hash, sizeof hash);
-  if (hash[0]) return;
+// The administrator password is the first line of a file next to the
+// state file, readable by its owner only: the administrator changes it by
+// editing the file and restarting.  A first start (or a missing file)
+// writes a new random one there.  PAPPL keeps only the password's hash.
+std::string read_password(const std::string& file) {
+  std::string text;
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buf[256];
+  ssize_t n = read(fd, buf, sizeof buf);
+  close(fd);
+  if (n > 0) text.assign(buf, static_cast<size_t>(n));
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
+std::string random_password() {
   unsigned char raw[12];
   int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   bool ok = fd >= 0 && read(fd, raw, sizeof raw) == static_cast<ssize_t>(sizeof raw);
   if (fd >= 0) close(fd);
-  if (!ok) return;
+  if (!ok) return "";
   static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
   std::string password;
   for (unsigned char c : raw) password += kAlphabet[c % (sizeof kAlphabet - 1)];
+  return password;
+}
+
+void ensure_password(pappl_system_t* system, const std::string& stateFile) {
   std::string file = stateFile + ".password";
-  int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (out < 0) {
-    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s",
-             file.c_str(), strerror(errno));
-    return;
+  std::string password = read_password(file);
+  if (password.empty()) {
+    password = random_password();
+    int out = password.empty() ? -1 : open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::string line = password + "\n";
+    if (out < 0 || write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s",
+               file.c_str(), strerror(errno));
+      if (out >= 0) close(out);
+      return;
+    }
+    close(out);
   }
-  std::string line = password + "\n";
-  bool written = write(out, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  close(out);
-  if (!written) return;
+  char hash[100] = {};
   papplSystemSetPassword(system, papplSystemHashPassword(system, nullptr, password.c_str(), hash, sizeof hash));
   papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password is in %s.", file.c_str());
 }
