@@ -61,6 +61,10 @@ bool FilterJob::start(const FilterCommand& filter, const ChildSpec* render, std:
 void FilterJob::handle_line(Stream& s, const std::string& line) {
   if (s.render) {
     if (!line.empty()) lastRenderError_ = line;
+    // "   **** Error: Couldn't initialise file.": Ghostscript may still end
+    // well, with no pages, and the filter then fails for want of them.
+    size_t at = line.find("Error: ");
+    if (renderError_.empty() && at != std::string::npos) renderError_ = line.substr(at + 7);
     sink_.renderLog(line);
     return;
   }
@@ -165,6 +169,8 @@ JobOutcome FilterJob::finish() {
                  (lastRenderError_.empty() ? "." : ": " + displayText(lastRenderError_, 160));
   } else if (WIFEXITED(filterStatus) && WEXITSTATUS(filterStatus) == 0) {
     out.ok = true;
+  } else if (!renderError_.empty() && termSentMs_ < 0) {
+    out.reason = "The document could not be rendered: " + displayText(renderError_, 160);
   } else {
     out.reason = lastError_.empty() ? "The printer driver failed (" + describeWaitStatus(filterStatus) + ")."
                                     : displayText(lastError_);

@@ -69,6 +69,7 @@ class FilterJob {
   bool killed_ = false;
   int pages_ = 0;
   std::string lastError_, lastRenderError_;
+  std::string renderError_;  // the first error Ghostscript reported
 };
 
 }  // namespace tpa
