@@ -108,9 +108,29 @@ std::string replace(std::string s, const std::string& key, const std::string& va
   return s;
 }
 
+// The print test's steps on their own: Print-Job alone (the job named
+// after its file), and one look at a job (the wait step without its wait).
+std::string submit_test() {
+  std::string t = kPrintAndWait;
+  t = t.substr(0, t.find("}\n")) + "  DISPLAY job-id\n}\n";
+  return replace(replace(t, "@TITLE@", "$filename"), "@ATTRS@\n", "");
+}
+
+std::string status_test() {
+  std::string t = kPrintAndWait;
+  t = t.substr(t.find("{\n  NAME \"Wait\""));
+  for (const char* line : {"  DELAY", "  EXPECT job-state"}) {
+    size_t at = t.find(line);
+    t.erase(at, t.find('\n', at) + 1 - at);
+  }
+  return t;
+}
+
 }  // namespace
 
-AppServer::AppServer() : port_(free_loopback_port()) {
+AppServer::AppServer() : port_(free_loopback_port()) { start(); }
+
+void AppServer::start() {
   ProcessOptions opts;
   opts.env = {"TESVEL_PRINTER_APP_DIR=" + dir()};
   std::vector<std::string> argv = {binPath("tesvel-printer-app"), "server",
@@ -118,7 +138,7 @@ AppServer::AppServer() : port_(free_loopback_port()) {
                                    "-o", "log-file=" + dir_.file("log"),
                                    "-o", "log-level=info"};
   // What the server itself writes (sanitizer reports among it) goes to a file.
-  int out = open(dir_.file("server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int out = open(dir_.file("server.err").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   pid_ = spawnChild(argv, opts, -1, out, out);
   close(out);
   for (int i = 0; i < 150 && pid_ > 0 && !ready_; ++i) {
@@ -128,6 +148,13 @@ AppServer::AppServer() : port_(free_loopback_port()) {
 }
 
 AppServer::~AppServer() { stop(); }
+
+bool AppServer::restart() {
+  stop();
+  ready_ = false;
+  start();
+  return ready_;
+}
 
 void AppServer::stop() {
   if (pid_ <= 0) return;
@@ -205,6 +232,30 @@ AppJob AppServer::print(const std::string& printer, const std::string& file, con
   job.message = last_value(r.out, "job-state-message");
   std::vector<std::string> out = dirEntries(outDir(printer));
   if (out.size() == 1) job.stream = readFile(outDir(printer) + "/" + out[0]);
+  return job;
+}
+
+int AppServer::submit(const std::string& printer, const std::string& file, const std::string& format,
+                      std::string* refusal) const {
+  std::string test = dir_.file("submit.test");
+  writeFile(test, submit_test());
+  // With the document's length: PAPPL reads a chunked raster document that
+  // ends early until the client gives up.
+  ProcessResult r = ipptool(printer, {"-L", "-d", "filetype=" + format, "-f", file}, {test});
+  int id = r.exitStatus == 0 ? std::atoi(last_value(r.out, "job-id").c_str()) : 0;
+  if (id == 0 && refusal) *refusal = r.out + r.err;
+  return id;
+}
+
+AppJob AppServer::status(const std::string& printer, int id) const {
+  std::string test = dir_.file("status.test");
+  writeFile(test, status_test());
+  ProcessResult r = ipptool(printer, {"-d", "job-id=" + std::to_string(id)}, {test});
+  AppJob job;
+  job.id = id;
+  job.ipptool = r.out + r.err;
+  job.state = last_value(r.out, "job-state");
+  job.message = last_value(r.out, "job-state-message");
   return job;
 }
 

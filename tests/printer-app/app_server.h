@@ -50,9 +50,19 @@ class AppServer {
   ProcessResult ipptool(const std::string& printer, const std::vector<std::string>& options,
                         const std::vector<std::string>& testFiles) const;
 
+  // Print-Job without waiting: the new job's id (0 when refused; `refusal`
+  // then has ipptool's report).
+  int submit(const std::string& printer, const std::string& file, const std::string& format,
+             std::string* refusal = nullptr) const;
+  // The job's state and message now (no stream).
+  AppJob status(const std::string& printer, int id) const;
+
   std::string log() const;
   // Stops the server: SIGTERM, a bounded wait, then SIGKILL.
   void stop();
+  // Starts it again on the same port and directory (after stop()).
+  bool restart();
+  pid_t pid() const { return pid_; }
   // What AddressSanitizer and UndefinedBehaviorSanitizer reported in the
   // server, up to now (all of it once the server has stopped).
   std::string sanitizerReports() const;
@@ -64,6 +74,8 @@ class AppServer {
   std::vector<std::string> spoolFiles() const;
 
  private:
+  void start();
+
   TempDir dir_;
   int port_ = 0;
   pid_t pid_ = -1;

@@ -1,0 +1,287 @@
+// The Printer Application when things go wrong: a filter that dies, bad
+// documents, a printer that stops reading, a full spool disk, a restart.
+// Each case is a whole server taking real jobs; after each, the server is
+// still there and the next job prints.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "app_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A field of /proc/<pid>/status in kB, e.g. "VmHWM".
+long status_kb(pid_t pid, const std::string& field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, field.size() + 1, field + ":") == 0) return std::atol(line.c_str() + field.size() + 1);
+  return -1;
+}
+
+// The server's user and system CPU time, in clock ticks.
+long cpu_ticks(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::atol(field.c_str());
+    if (i == 15) stime = std::atol(field.c_str());
+  }
+  return utime + stime;
+}
+
+std::string comm_of(pid_t pid) {
+  std::string s = readFile("/proc/" + std::to_string(pid) + "/comm");
+  return s.substr(0, s.find('\n'));
+}
+
+class AppFaults : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.ready()) << server_.log();
+    std::string why;
+    ASSERT_TRUE(server_.addPrinter("p", "tesvel_tz3010", &why)) << why;
+  }
+  void TearDown() override {
+    if (HasFailure()) std::cerr << server_.log();
+    server_.stop();
+    EXPECT_EQ(server_.sanitizerReports(), "");
+  }
+
+  // A one-page job that must print, after whatever went before.
+  void expect_next_job_prints(std::string doc = "", const std::string& format = "application/pdf") {
+    SCOPED_TRACE("the next job");
+    if (doc.empty()) doc = file("good.pdf", makePdf(1));
+    AppJob job = server_.print("p", doc, format);
+    ASSERT_EQ(job.state, "completed") << job.message << job.ipptool;
+    ProcessResult check = inspectStream(job.stream, {"--check"});
+    EXPECT_EQ(check.exitStatus, 0) << check.out;
+    EXPECT_NE(check.out.find("pages=1"), std::string::npos) << check.out;
+  }
+
+  std::string file(const std::string& name, const std::string& data) {
+    writeFile(dir_.file(name), data);
+    return dir_.file(name);
+  }
+
+  // Waits until the job has ended; its state then.
+  AppJob wait_for_end(const std::string& printer, int id, int seconds) {
+    AppJob job;
+    for (auto end = Clock::now() + std::chrono::seconds(seconds); Clock::now() < end; sleep_ms(100)) {
+      job = server_.status(printer, id);
+      if (job.state == "canceled" || job.state == "aborted" || job.state == "completed") break;
+    }
+    return job;
+  }
+
+  TempDir dir_;
+  AppServer server_;
+};
+
+TEST_F(AppFaults, AFilterKilledMidJobAbortsThatJobWithTheReasonAndTheNextJobPrints) {
+  std::thread killer([&] {
+    for (int i = 0; i < deadlineSeconds(60) * 100; ++i, sleep_ms(10)) {
+      std::vector<std::string> out = dirEntries(server_.outDir("p"));
+      if (out.empty() || readFile(server_.outDir("p") + "/" + out[0]).empty()) continue;
+      for (pid_t child : server_.children())
+        if (comm_of(child) == "rasterfilter") return (void)kill(child, SIGKILL);
+    }
+  });
+  AppJob job = server_.print("p", file("long.pdf", makePdf(20)), "application/pdf");
+  killer.join();
+  EXPECT_EQ(job.state, "aborted") << job.ipptool;
+  EXPECT_EQ(job.message, "The printer driver stopped unexpectedly (signal 9 (Killed)).");
+  expect_next_job_prints();
+}
+
+// A JPEG whose frame header claims 60000 x 60000 pixels (JPEG's limit is
+// 65535; libjpeg reads up to 65500).
+std::string huge_jpeg(const TempDir& dir) {
+  ProcessOptions quiet;
+  quiet.stdinFromDevNull = true;
+  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=jpeggray", "-r10",
+              "-sOutputFile=" + dir.file("small.jpg"), "-c", "showpage"},
+             quiet);
+  std::string jpeg = readFile(dir.file("small.jpg"));
+  size_t sof = jpeg.find("\xFF\xC0");
+  if (sof != std::string::npos) jpeg.replace(sof + 5, 4, "\xEA\x60\xEA\x60");  // height, width
+  return jpeg;
+}
+
+TEST_F(AppFaults, BadDocumentsAreAbortedWithAClearMessageAndTheNextJobPrints) {
+  cups_page_header2_t h = greyHeader(595, 842);
+  h.cupsColorSpace = CUPS_CSPACE_SW;
+  std::string pwg = writeRaster({{h, {0x55}}, {h, {0xAA}}}, CUPS_RASTER_WRITE_PWG);
+  const struct {
+    const char* what;
+    std::string data;
+    const char* format;
+    const char* message;
+  } cases[] = {
+      {"corrupt PDF", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >>\nendobj\ntrailer\n%%EOF\n",
+       "application/pdf", "The document could not be rendered: Couldn't initialise file."},
+      {"truncated PWG raster", pwg.substr(0, pwg.size() * 3 / 4), "image/pwg-raster",
+       "The document ends in the middle of page 2."},
+      {"JPEG claiming 60000 x 60000 pixels", huge_jpeg(dir_), "image/jpeg",
+       "The picture is too large to print (60000 x 60000 pixels)."},
+  };
+  long before = status_kb(server_.pid(), "VmRSS");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int id = server_.submit("p", file("bad", c.data), c.format);
+    AppJob job = wait_for_end("p", id, deadlineSeconds(60));
+    EXPECT_EQ(job.state, "aborted") << job.ipptool;
+    EXPECT_EQ(job.message, c.message);
+  }
+  std::string refusal;
+  EXPECT_EQ(server_.submit("p", file("empty", ""), "application/pdf", &refusal), 0);
+  EXPECT_NE(refusal.find("No file in request."), std::string::npos) << refusal;
+  // Nothing was held on to: the server is within a few megabytes of where it was.
+  EXPECT_LT(status_kb(server_.pid(), "VmRSS") - before, 32 * 1024);
+  expect_next_job_prints(dir_.file("small.jpg"), "image/jpeg");
+}
+
+// Grey noise over three pages: its printer stream is megabytes long.
+const char kNoise[] = R"(%!PS
+<< /PageSize [595 842] >> setpagedevice
+/s 1000 string def
+3 {
+  gsave 20 20 translate 555 800 scale
+  1000 1000 8 [1000 0 0 -1000 0 1000] { 0 1 999 { s exch rand -8 bitshift 255 and put } for s } image
+  grestore showpage
+} repeat
+)";
+
+// A printer on a loopback port that takes the connection and never reads.
+class DeafPrinter {
+ public:
+  DeafPrinter() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int small = 4096;  // the job fills the connection soon
+    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_, 4) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port_ = ntohs(a.sin_port);
+  }
+  ~DeafPrinter() { close(listener_); }
+  std::string uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int listener_ = -1;  // connections wait in its backlog, unread
+  int port_ = 0;
+};
+
+TEST_F(AppFaults, AJobToAPrinterThatStopsReadingWaitsIdleAndCancelEndsItWithinFiveSeconds) {
+  DeafPrinter deaf;
+  ProcessResult add = server_.app({"add", "-d", "deaf", "-m", "tesvel_tz3010", "-v", deaf.uri()});
+  ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
+  int id = server_.submit("deaf", file("noise.ps", kNoise), "application/postscript");
+  ASSERT_GT(id, 0);
+  sleep_ms(3000);  // the connection fills up
+  ASSERT_EQ(server_.status("deaf", id).state, "processing");
+  long before = cpu_ticks(server_.pid());
+  sleep_ms(2000);
+  EXPECT_LT(cpu_ticks(server_.pid()) - before, sysconf(_SC_CLK_TCK) / 5) << "the server spins while it waits";
+
+  auto cancelled = Clock::now();
+  ASSERT_EQ(server_.app({"cancel", "-d", "deaf", "-a"}).exitStatus, 0);
+  AppJob job = wait_for_end("deaf", id, deadlineSeconds(20));
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - cancelled).count();
+  EXPECT_EQ(job.state, "canceled");
+  EXPECT_LE(took, deadlineSeconds(5) * 1000);
+  expect_next_job_prints();
+}
+
+// No room for the spool: a small tmpfs over the spool directory where a
+// test may mount one (root), else a file size limit on the server.  Both
+// end with the test, however it ends.
+class FullSpool {
+ public:
+  FullSpool(const std::string& dir, pid_t server) : dir_(dir), server_(server) {
+    mounted_ = getuid() == 0 && mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k") == 0;
+    if (mounted_) {
+      std::ofstream filler(dir + "/filler", std::ios::binary);
+      std::string block(4096, 'x');
+      while (filler.write(block.data(), block.size())) {
+      }
+    } else {
+      rlimit small = {64 * 1024, 64 * 1024};
+      prlimit(server_, RLIMIT_FSIZE, &small, &saved_);
+    }
+  }
+  ~FullSpool() {
+    if (mounted_)
+      umount2(dir_.c_str(), MNT_DETACH);
+    else
+      prlimit(server_, RLIMIT_FSIZE, &saved_, nullptr);
+  }
+
+ private:
+  std::string dir_;
+  pid_t server_;
+  bool mounted_ = false;
+  rlimit saved_{RLIM_INFINITY, RLIM_INFINITY};
+};
+
+TEST_F(AppFaults, AFullSpoolDiskRefusesJobsWithAMessageAndTheServerRecoversWhenThereIsRoom) {
+  std::string big = file("big.pdf", makePdf(1) + std::string(1 << 20, ' '));
+  {
+    FullSpool full(server_.dir() + "/tesvel-printer-app.d", server_.pid());
+    std::string refusal;
+    EXPECT_EQ(server_.submit("p", big, "application/pdf", &refusal), 0);
+    EXPECT_NE(refusal.find("Unable to write print file"), std::string::npos) << refusal;
+  }
+  expect_next_job_prints();
+}
+
+TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
+  ASSERT_EQ(server_.app({"modify", "-d", "p", "-o", "media-source=manual"}).exitStatus, 0);
+  ASSERT_EQ(server_.app({"pause", "-d", "p"}).exitStatus, 0);
+  std::string pdf = makePdf(2);
+  int first = server_.submit("p", file("one.pdf", pdf), "application/pdf");
+  int second = server_.submit("p", file("two.pdf", pdf), "application/pdf");
+  ASSERT_GT(first, 0);
+  ASSERT_GT(second, 0);
+  // The state is saved within seconds.  A SIGTERM would wait a minute for
+  // the queued jobs; the server is killed instead, as by a power cut.
+  std::string state = server_.dir() + "/tesvel-printer-app.state";
+  for (int i = 0; i < 100 && countOf(readFile(state), "\nJob ") < 2; ++i) sleep_ms(100);
+  kill(server_.pid(), SIGKILL);
+  ASSERT_TRUE(server_.restart()) << server_.log();
+
+  EXPECT_EQ(server_.app({"printers"}).out, "p\n");
+  EXPECT_NE(server_.app({"options", "-d", "p"}).out.find("media-source=manual (default)"), std::string::npos);
+  // A pause is not kept: the queued jobs print, with the kept default.
+  for (int id : {first, second}) EXPECT_EQ(wait_for_end("p", id, deadlineSeconds(60)).state, "completed");
+  std::vector<std::string> out = dirEntries(server_.outDir("p"));
+  ASSERT_EQ(out.size(), 2u);
+  for (const std::string& f : out) {
+    std::string listing = inspectStream(readFile(server_.outDir("p") + "/" + f), {"--check", "--list"}).out;
+    EXPECT_NE(listing.find("pages=2"), std::string::npos) << listing;
+    EXPECT_EQ(countOf(listing, "inputTray=1 "), 2u) << "manual feed on both pages";
+  }
+}
+
+}  // namespace
