@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -120,6 +121,13 @@ cups_page_header2_t page_header(const RasterRun& run, const cups_page_header2_t&
   return h;
 }
 
+// PWG and Apple raster reach the driver as the client sent them, pages and
+// all; pictures are laid out by PAPPL.
+bool pappl_streams(pappl_job_t* job) {
+  const char* format = papplJobGetFormat(job);
+  return format && (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0);
+}
+
 bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   auto run = std::make_unique<RasterRun>();
   std::string why;
@@ -127,6 +135,10 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     fail(job, why);
     return false;
   }
+  // PAPPL would send each copy of a JPEG or PNG picture again, after this
+  // call, as a page of its own; the filter makes the copies instead, as for
+  // every other job, each on sheets of its own when printing two-sided.
+  if (!pappl_streams(job)) options->copies = 1;
   const DriverModel& model = *run->prepared.model;
   run->sink = std::make_unique<PapplJobSink>(job, device, run->prepared.prompt);
   run->filter = std::make_unique<FilterJob>(*run->sink);
