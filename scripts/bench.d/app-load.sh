@@ -1,0 +1,11 @@
+#!/bin/sh
+# The Printer Application under load: sixty jobs at once from six clients
+# on three printers (scripts/app-load.sh, which CI runs with twelve).
+#   sh scripts/bench.d/app-load.sh [BUILD_DIR]
+set -eu
+build=${1:-build}
+if [ ! -x "$build/bin/tesvel-printer-app" ]; then
+  echo "app-load: the Printer Application is not built; skipped"
+  exit 0
+fi
+exec sh "$(dirname "$0")/../app-load.sh" "$build" 60
