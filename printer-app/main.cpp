@@ -48,9 +48,10 @@ std::string sub_command(int argc, char* argv[]) {
 #if defined(__SANITIZE_ADDRESS__)
 // In the sanitizer build: PAPPL 1.3 never frees the options papplMainloop
 // parses from the command line (cupsAddOption) nor the footer it copies
-// (papplSystemSetFooterHTML); those are PAPPL's, not leaks of ours.
+// (papplSystemSetFooterHTML), nor the UUID it reads back from the state
+// file at a restart (papplSystemSetUUID); those are PAPPL's, not leaks of ours.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:cupsAddOption\nleak:papplSystemSetFooterHTML\n";
+  return "leak:cupsAddOption\nleak:papplSystemSetFooterHTML\nleak:papplSystemSetUUID\n";
 }
 #endif
 

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "app_server.h"
@@ -25,26 +26,20 @@ using Clock = std::chrono::steady_clock;
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// A field of /proc/<pid>/status in kB, e.g. "VmHWM".
-long status_kb(pid_t pid, const std::string& field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.compare(0, field.size() + 1, field + ":") == 0) return std::atol(line.c_str() + field.size() + 1);
-  return -1;
+long resident_kb(pid_t pid) {
+  std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
 }
 
 // The server's user and system CPU time, in clock ticks.
 long cpu_ticks(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(in, line);
-  std::istringstream rest(line.substr(line.rfind(')') + 2));
-  std::string field;
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+  std::string skip;
   long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::atol(field.c_str());
-    if (i == 15) stime = std::atol(field.c_str());
-  }
+  for (int field = 3; field < 14; ++field) rest >> skip;
+  rest >> utime >> stime;
   return utime + stime;
 }
 
@@ -63,7 +58,14 @@ class AppFaults : public testing::Test {
   void TearDown() override {
     if (HasFailure()) std::cerr << server_.log();
     server_.stop();
-    EXPECT_EQ(server_.sanitizerReports(), "");
+    std::string reports = server_.sanitizerReports(), err = readFile(server_.dir() + "/server.err");
+    // PAPPL 1.3 never frees a socket device's host name ("127.0.0.1"), and
+    // LeakSanitizer cannot name PAPPL's static opener to suppress it alone.
+    const std::string hostOnly = "SUMMARY: AddressSanitizer: 10 byte(s) leaked in 1 allocation(s).";
+    if (socketDevice_ && countOf(reports, "\n") == 1 && reports.find("LeakSanitizer") != std::string::npos &&
+        err.find(hostOnly) != std::string::npos)
+      reports.clear();
+    EXPECT_EQ(reports, "") << err;
   }
 
   // A one-page job that must print, after whatever went before.
@@ -94,6 +96,7 @@ class AppFaults : public testing::Test {
 
   TempDir dir_;
   AppServer server_;
+  bool socketDevice_ = false;
 };
 
 TEST_F(AppFaults, AFilterKilledMidJobAbortsThatJobWithTheReasonAndTheNextJobPrints) {
@@ -143,7 +146,7 @@ TEST_F(AppFaults, BadDocumentsAreAbortedWithAClearMessageAndTheNextJobPrints) {
       {"JPEG claiming 60000 x 60000 pixels", huge_jpeg(dir_), "image/jpeg",
        "The picture is too large to print (60000 x 60000 pixels)."},
   };
-  long before = status_kb(server_.pid(), "VmRSS");
+  long before = resident_kb(server_.pid());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     int id = server_.submit("p", file("bad", c.data), c.format);
@@ -155,7 +158,7 @@ TEST_F(AppFaults, BadDocumentsAreAbortedWithAClearMessageAndTheNextJobPrints) {
   EXPECT_EQ(server_.submit("p", file("empty", ""), "application/pdf", &refusal), 0);
   EXPECT_NE(refusal.find("No file in request."), std::string::npos) << refusal;
   // Nothing was held on to: the server is within a few megabytes of where it was.
-  EXPECT_LT(status_kb(server_.pid(), "VmRSS") - before, 32 * 1024);
+  EXPECT_LT(resident_kb(server_.pid()) - before, 32 * 1024);
   expect_next_job_prints(dir_.file("small.jpg"), "image/jpeg");
 }
 
@@ -195,6 +198,7 @@ class DeafPrinter {
 
 TEST_F(AppFaults, AJobToAPrinterThatStopsReadingWaitsIdleAndCancelEndsItWithinFiveSeconds) {
   DeafPrinter deaf;
+  socketDevice_ = true;
   ProcessResult add = server_.app({"add", "-d", "deaf", "-m", "tesvel_tz3010", "-v", deaf.uri()});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
   int id = server_.submit("deaf", file("noise.ps", kNoise), "application/postscript");
