@@ -223,6 +223,12 @@ TEST(AppHostile, SettingsNeedThePasswordAndTheServerAnswersOnLoopbackOnly) {
   EXPECT_EQ(http_get(server.port(), "/office", "", ""), 200);
   writeFile(dir.file("doc.pdf"), makePdf(1));
   EXPECT_EQ(server.print("office", dir.file("doc.pdf"), "application/pdf").state, "completed");
+
+  // The administrator changes the password in its file.
+  writeFile(server.dir() + "/tesvel-printer-app.state.password", "Another secret\n");
+  ASSERT_TRUE(server.restart()) << server.log();
+  EXPECT_EQ(http_get(server.port(), "/office/printing", "admin", password), 401);
+  EXPECT_EQ(http_get(server.port(), "/office/printing", "admin", "Another secret"), 200);
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
 }
