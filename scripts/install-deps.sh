@@ -12,7 +12,7 @@ libpappl-dev
 ghostscript poppler-utils qpdf
 libgtest-dev libgmock-dev libbenchmark-dev
 libjbig-dev jbigkit-bin libpng-dev
-valgrind
+valgrind python3
 "
 
 # "install-deps.sh fuzz": also the compiler of the fuzz targets.
