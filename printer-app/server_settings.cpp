@@ -49,6 +49,15 @@ pappl_soptions_t parse_flags(const char* list, pappl_soptions_t v, std::string* 
   return v;
 }
 
+bool lists_word(const char* list, const char* word) {
+  std::string s = std::string(",") + list + ",";
+  return s.find(std::string(",") + word + ",") != std::string::npos;
+}
+
+bool is_loopback(const std::string& host) {
+  return host == "localhost" || host == "127.0.0.1" || host == "::1" || host == "[::1]";
+}
+
 bool parse_level(const char* s, pappl_loglevel_t* out) {
   static const struct {
     const char* name;
@@ -111,6 +120,12 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
   // listen-hostname=* (every interface) or a name or address of this host.
   if (const char* v = cupsGetOption("listen-hostname", n, o))
     s.listenHostname = std::strcmp(v, "*") == 0 ? "" : v;
+  // Once the administrator password is checked, PAPPL asks every client
+  // that is not on this machine to encrypt, printing clients too: a server
+  // other machines reach uses TLS, unless the user says "no-tls" outright.
+  const char* flags = cupsGetOption("server-options", n, o);
+  if (!is_loopback(s.listenHostname) && !(flags && lists_word(flags, "no-tls")))
+    s.options = static_cast<pappl_soptions_t>(s.options & ~PAPPL_SOPTIONS_NO_TLS);
   if (cupsGetOption("private-server", n, o)) s.listenNetwork = false;
   if (const char* v = cupsGetOption("admin-group", n, o)) s.adminGroup = v;
   if (const char* v = cupsGetOption("auth-service", n, o)) s.authService = v;
