@@ -278,10 +278,12 @@ TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
   int second = server_.submit("p", file("two.pdf", pdf), "application/pdf");
   ASSERT_GT(first, 0);
   ASSERT_GT(second, 0);
-  // The state is saved within seconds.  A SIGTERM would wait a minute for
-  // the queued jobs; the server is killed instead, as by a power cut.
+  // The state is saved within seconds: both jobs with their documents (a
+  // save made while a job was still arriving has it without one).  A
+  // SIGTERM would wait a minute for the queued jobs; the server is killed
+  // instead, as by a power cut.
   std::string state = server_.dir() + "/tesvel-printer-app.state";
-  for (int i = 0; i < 100 && countOf(readFile(state), "\nJob ") < 2; ++i) sleep_ms(100);
+  for (int i = 0; i < 100 && countOf(readFile(state), " filename=") < 2; ++i) sleep_ms(100);
   kill(server_.pid(), SIGKILL);
   ASSERT_TRUE(server_.restart()) << server_.log();
 
