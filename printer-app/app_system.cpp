@@ -12,7 +12,6 @@
 
 #include "admin_auth.h"
 #include "drivers.h"
-#include "jpeg_filter.h"
 #include "print_job.h"
 #include "server_settings.h"
 
@@ -143,7 +142,6 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   // in every Get-Printer-Attributes answer once there is one, which IPP
   // clients reject.  The web interface shows the vendor settings by name.
   addDocumentFilters(system);
-  papplSystemAddMIMEFilter(system, "image/jpeg", kPrinterFormat, jpegFilter, nullptr);
 
   // Printers come back from the state file, so the drivers come first.
   static AppData app;

@@ -19,6 +19,7 @@
 
 #include "app_paths.h"
 #include "job_sink.h"
+#include "jpeg_filter.h"
 #include "ppd_header.h"
 #include "print_job.h"
 
@@ -269,6 +270,7 @@ void setPrintCallbacks(pappl_pr_driver_data_t* data) {
 void addDocumentFilters(pappl_system_t* system) {
   papplSystemAddMIMEFilter(system, "application/pdf", kPrinterFormat, document_filter, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", kPrinterFormat, document_filter, nullptr);
+  papplSystemAddMIMEFilter(system, "image/jpeg", kPrinterFormat, jpegFilter, nullptr);
 }
 
 }  // namespace tpa

@@ -18,7 +18,8 @@ void setPrintCallbacks(pappl_pr_driver_data_t* data);
 // send as is.
 extern const char kPrinterFormat[];
 
-// PDF and PostScript through Ghostscript into the filter.
+// PDF and PostScript through Ghostscript into the filter; JPEG checked
+// first, then laid out by PAPPL (PNG and raster need no filter).
 void addDocumentFilters(pappl_system_t* system);
 
 // The job's settings from its IPP attributes and the printer's defaults.

@@ -8,25 +8,13 @@ set -eu
 build=$1
 out=$2
 shift 2
-app="$build/bin/tesvel-printer-app"
 dir="$out/app"
-rm -rf "$dir"
-mkdir -p "$dir"
-export TESVEL_PRINTER_APP_DIR="$dir"
-
-"$app" server -o server-port=0 -o log-file="$dir/log" -o log-level=info > "$dir/server.out" 2>&1 &
-server=$!
-trap 'kill $server 2>/dev/null; wait $server 2>/dev/null || true' EXIT INT TERM
-port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n "s/.*Listening for connections on 'localhost:\([0-9]*\)'.*/\1/p" "$dir/log" 2>/dev/null | head -n 1)
-  [ -n "$port" ] && [ -S "$dir/tesvel-printer-app.sock" ] && break
-  sleep 0.1
-done
-if [ -z "$port" ]; then
-  echo "The Printer Application did not start, see $dir/log"
-  exit 1
-fi
+# shellcheck source=scripts/app-lib.sh
+. "$(dirname "$0")/app-lib.sh"
+trap app_stop EXIT
+trap 'exit 1' INT TERM
+app_start "$dir" || exit 1
+port=$app_port
 echo "Printer Application: http://localhost:$port/ (state and spool in $dir)"
 
 # Print-Job, then Get-Job-Attributes every tenth of a second until the job ends.
@@ -61,7 +49,7 @@ status=0
 for model in "$@"; do
   driver=$(echo "$model" | tr - _)
   mkdir -p "$dir/out-$model"
-  "$app" add -d "$model" -m "$driver" -v "file://$dir/out-$model" > /dev/null
+  app_add "$model" "$driver" "file://$dir/out-$model"
   name=$(sed -n 's/^\*ModelName: "\(.*\)"/\1/p' "$build/ppd/$model.ppd")
   start=$(date +%s.%N)
   if ! ipptool -f "$out/sample.pdf" "ipp://localhost:$port/ipp/print/$model" \

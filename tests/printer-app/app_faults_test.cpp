@@ -84,16 +84,6 @@ class AppFaults : public testing::Test {
     return dir_.file(name);
   }
 
-  // Waits until the job has ended; its state then.
-  AppJob wait_for_end(const std::string& printer, int id, int seconds) {
-    AppJob job;
-    for (auto end = Clock::now() + std::chrono::seconds(seconds); Clock::now() < end; sleep_ms(100)) {
-      job = server_.status(printer, id);
-      if (job.state == "canceled" || job.state == "aborted" || job.state == "completed") break;
-    }
-    return job;
-  }
-
   TempDir dir_;
   AppServer server_;
   bool socketDevice_ = false;
@@ -160,7 +150,7 @@ TEST_F(AppFaults, BadDocumentsAreAbortedWithAClearMessageAndTheNextJobPrints) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     int id = server_.submit("p", file("bad", c.data), c.format);
-    AppJob job = wait_for_end("p", id, deadlineSeconds(60));
+    AppJob job = server_.waitForEnd("p", id, deadlineSeconds(60));
     EXPECT_EQ(job.state, "aborted") << job.ipptool;
     EXPECT_EQ(job.message, c.message);
   }
@@ -221,7 +211,7 @@ TEST_F(AppFaults, AJobToAPrinterThatStopsReadingWaitsIdleAndCancelEndsItWithinFi
 
   auto cancelled = Clock::now();
   ASSERT_EQ(server_.app({"cancel", "-d", "deaf", "-a"}).exitStatus, 0);
-  AppJob job = wait_for_end("deaf", id, deadlineSeconds(20));
+  AppJob job = server_.waitForEnd("deaf", id, deadlineSeconds(20));
   auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - cancelled).count();
   EXPECT_EQ(job.state, "canceled");
   EXPECT_LE(took, deadlineSeconds(5) * 1000);
@@ -290,7 +280,7 @@ TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
   EXPECT_EQ(server_.app({"printers"}).out, "p\n");
   EXPECT_NE(server_.app({"options", "-d", "p"}).out.find("media-source=manual (default)"), std::string::npos);
   // A pause is not kept: the queued jobs print, with the kept default.
-  for (int id : {first, second}) EXPECT_EQ(wait_for_end("p", id, deadlineSeconds(60)).state, "completed");
+  for (int id : {first, second}) EXPECT_EQ(server_.waitForEnd("p", id, deadlineSeconds(60)).state, "completed");
   std::vector<std::string> out = dirEntries(server_.outDir("p"));
   ASSERT_EQ(out.size(), 2u);
   for (const std::string& f : out) {

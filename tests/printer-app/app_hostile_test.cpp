@@ -48,37 +48,6 @@ int print_hostile(int port, const std::string& printer, const std::string& file,
   return *status < IPP_STATUS_REDIRECTION_OTHER_SITE ? id : 0;
 }
 
-// The job's state once it has ended (0 when it does not end in time).
-int wait_for_end(int port, const std::string& printer, int id, std::string* message) {
-  std::string uri = "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print/" + printer;
-  for (int i = 0; i < 1200; ++i) {
-    http_t* http = connect_to(port);
-    ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-    ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-    ipp_t* resp = http ? cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str()) : nullptr;
-    int state = ippGetInteger(ippFindAttribute(resp, "job-state", IPP_TAG_ENUM), 0);
-    if (const char* m = ippGetString(ippFindAttribute(resp, "job-state-message", IPP_TAG_ZERO), 0, nullptr))
-      *message = m;
-    ippDelete(resp);
-    httpClose(http);
-    if (state >= IPP_JSTATE_CANCELED) return state;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return 0;
-}
-
-std::string pwg_page(const TempDir& dir) {
-  ProcessOptions quiet;
-  quiet.stdinFromDevNull = true;
-  writeFile(dir.file("in.pdf"), makePdf(1));
-  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pwgraster", "-r600",
-              "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-sOutputFile=" + dir.file("page.pwg"),
-              dir.file("in.pdf")},
-             quiet);
-  return dir.file("page.pwg");
-}
-
 TEST(AppHostile, JobTextFromIppClientsIsOnlyDataAndNeverCutsAJobShort) {
   AppServer server;
   ASSERT_TRUE(server.ready()) << server.log();
@@ -89,13 +58,14 @@ TEST(AppHostile, JobTextFromIppClientsIsOnlyDataAndNeverCutsAJobShort) {
   writeFile(out, "");
   ProcessResult add = server.app({"add", "-d", "txa", "-m", "tesvel_txa", "-v", "file://" + out});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
-  const std::string page = pwg_page(dir);
+  const std::string page = dir.file("page.pwg");
+  writeFile(page, pwgRaster(makePdf(1)));
 
   ipp_status_t status;
-  std::string message;
   int id = print_hostile(server.port(), "txa", page, "Report", &status);
   ASSERT_GT(id, 0) << ippErrorString(status);
-  ASSERT_EQ(wait_for_end(server.port(), "txa", id, &message), IPP_JSTATE_COMPLETED) << message;
+  AppJob job = server.waitForEnd("txa", id, 120);
+  ASSERT_EQ(job.state, "completed") << job.message;
   const std::string benign = readFile(out);
   const std::vector<std::string> shape = pjlShape(benign);
   ASSERT_GT(shape.size(), 2u);
@@ -115,7 +85,8 @@ TEST(AppHostile, JobTextFromIppClientsIsOnlyDataAndNeverCutsAJobShort) {
       ++refused;
       continue;
     }
-    EXPECT_EQ(wait_for_end(server.port(), "txa", id, &message), IPP_JSTATE_COMPLETED) << message;
+    job = server.waitForEnd("txa", id, 120);
+    EXPECT_EQ(job.state, "completed") << job.message;
     const std::string stream = readFile(out);
     EXPECT_EQ(pjlShape(stream), shape);
     EXPECT_EQ(inspectStream(stream, {"--check"}).out, check);
@@ -129,7 +100,8 @@ TEST(AppHostile, JobTextFromIppClientsIsOnlyDataAndNeverCutsAJobShort) {
             << commands << " commands run\n";
   // The server is still there and still prints.
   id = print_hostile(server.port(), "txa", page, "After", &status);
-  EXPECT_EQ(wait_for_end(server.port(), "txa", id, &message), IPP_JSTATE_COMPLETED) << message;
+  job = server.waitForEnd("txa", id, 120);
+  EXPECT_EQ(job.state, "completed") << job.message;
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
 }

@@ -65,21 +65,9 @@ std::string file_of(const TempDir& dir, const std::string& name, const std::stri
   return dir.file(name);
 }
 
-// 8-bit grey PWG raster of a PDF, as an IPP Everywhere client sends it.
-std::string pwg_raster(const std::string& pdf) {
-  TempDir dir;
-  ProcessOptions quiet;
-  quiet.stdinFromDevNull = true;
-  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pwgraster", "-r600",
-              "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-sOutputFile=" + dir.file("out.pwg"),
-              file_of(dir, "in.pdf", pdf)},
-             quiet);
-  return readFile(dir.file("out.pwg"));
-}
-
 TEST_F(AppJobs, EachDialectPrintsAPwgRasterJobAsTheFilterDoesForCups) {
   TempDir dir;
-  std::string pwg = pwg_raster(makePdf(2));
+  std::string pwg = pwgRaster(makePdf(2));
   std::string file = file_of(dir, "doc.pwg", pwg);
   for (const Printer& p : {kC, kZ, kM}) {
     SCOPED_TRACE(p.driver);

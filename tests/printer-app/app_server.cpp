@@ -259,6 +259,29 @@ AppJob AppServer::status(const std::string& printer, int id) const {
   return job;
 }
 
+AppJob AppServer::waitForEnd(const std::string& printer, int id, int seconds) const {
+  AppJob job;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    job = status(printer, id);
+    if (job.state == "canceled" || job.state == "aborted" || job.state == "completed") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return job;
+}
+
+std::string pwgRaster(const std::string& pdf) {
+  TempDir dir;
+  writeFile(dir.file("in.pdf"), pdf);
+  ProcessOptions quiet;
+  quiet.stdinFromDevNull = true;
+  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pwgraster", "-r600",
+              "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-sOutputFile=" + dir.file("out.pwg"),
+              dir.file("in.pdf")},
+             quiet);
+  return readFile(dir.file("out.pwg"));
+}
+
 std::string AppServer::log() const { return readFile(dir_.file("log")); }
 
 std::vector<pid_t> AppServer::children() const {

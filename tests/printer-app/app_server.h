@@ -56,6 +56,8 @@ class AppServer {
              std::string* refusal = nullptr) const;
   // The job's state and message now (no stream).
   AppJob status(const std::string& printer, int id) const;
+  // Polls the job until it has ended (or `seconds` have passed); its state then.
+  AppJob waitForEnd(const std::string& printer, int id, int seconds) const;
 
   std::string log() const;
   // Stops the server: SIGTERM, a bounded wait, then SIGKILL.
@@ -86,5 +88,9 @@ class AppServer {
 // them, leaving out what differs between two runs of the same job: the job
 // header's clock fields and the keep-alive filler.  Empty when they agree.
 std::string streamDifference(const std::string& a, const std::string& b);
+
+// A PDF rendered by Ghostscript to 600-dpi 8-bit grey PWG raster, as a
+// client that sends raster would send it.
+std::string pwgRaster(const std::string& pdf);
 
 }  // namespace testing_support
