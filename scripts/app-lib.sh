@@ -41,6 +41,18 @@ app_stop() {
   app_pid=""
 }
 
+# When the server stops answering: the end of its log and, with gdb at
+# hand, where each of its threads waits.
+app_diagnose() {
+  echo "--- the last lines of $app_dir/log:"
+  tail -n 40 "$app_dir/log"
+  app_running || { echo "--- the server has gone"; return 0; }
+  if command -v gdb > /dev/null; then
+    echo "--- the server's threads:"
+    timeout 60 gdb -batch -p "$app_pid" -ex "thread apply all bt 12" 2>&1 | grep -E '^(Thread|#)'
+  fi
+}
+
 app_running() { [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; }
 
 # app_add NAME DRIVER DEVICE-URI

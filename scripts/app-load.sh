@@ -15,6 +15,8 @@ jobs=${2:-60}
 max_pages=${3:-20}
 clients=6
 limit=${LOAD_SECONDS:-1800}  # for the whole run; sanitizer builds are slow
+deadline=$(($(date +%s) + limit))
+left_s() { echo $((deadline - $(date +%s))); }
 # shellcheck source=scripts/app-lib.sh
 . "$(dirname "$0")/app-lib.sh"
 
@@ -82,26 +84,34 @@ app_submit c warm-c "$work/docs/warm.pdf" application/pdf 1 one-sided > /dev/nul
 app_submit z warm-z "$work/docs/1.jpeg" image/jpeg 1 one-sided > /dev/null
 app_submit m warm-m "$work/docs/1.jpeg" image/jpeg 1 one-sided > /dev/null
 # shellcheck disable=SC2086
-app_wait_idle "$limit" $names || fail "the warm-up jobs did not end"
+if ! app_wait_idle "$(left_s)" $names; then
+  fail "the warm-up jobs did not end"
+  app_diagnose
+fi
 sleep 1
 rss_before=$(app_rss_kb)
 
 # Six clients, each sending its share of the jobs one after another.
 # PAPPL streams PWG raster straight to the driver, so a printer takes it
-# only while idle and answers server-error-busy otherwise; a raster client
-# waits for the printer to be idle first and, when another job came in the
-# meantime, sends again half a second later.  (Sending raster to a busy
-# printer again and again can deadlock PAPPL 1.3: its refusal takes the
-# printer's and the system's locks in the opposite order to its state save.)
+# only while idle and answers server-error-busy otherwise.  Clients take
+# turns at each printer (a lock file per printer): a raster client waits,
+# holding its turn, until the printer is idle, so no job slips in before
+# its raster.  It is never refused, which matters beyond the retries it
+# saves: a refusal takes PAPPL 1.3's printer and system locks in the
+# opposite order to its state save and can deadlock the server (see the
+# README).  Should a refusal come all the same, the raster is sent again
+# half a second later.
 send() {  # i printer kind pages copies sides
   busy=0
-  end=$(($(date +%s) + limit))
   while :; do
-    if [ "$3" = pwg ]; then
-      until app_printer_idle "$2" || [ "$(date +%s)" -ge "$end" ]; do sleep 0.2; done
-    fi
-    id=$(app_submit "$2" "load-$1" "$work/docs/$4.$3" "$(format_of "$3")" "$5" "$6")
-    if [ "$id" != busy ] || [ "$(date +%s)" -ge "$end" ]; then break; fi
+    id=$({
+      flock 9
+      if [ "$3" = pwg ]; then
+        until app_printer_idle "$2" || [ "$(left_s)" -le 0 ]; do sleep 0.2; done
+      fi
+      app_submit "$2" "load-$1" "$work/docs/$4.$3" "$(format_of "$3")" "$5" "$6"
+    } 9> "$work/turn-$2")
+    if [ "$id" != busy ] || [ "$(left_s)" -le 0 ]; then break; fi
     busy=$((busy + 1))
     sleep 0.5
   done
@@ -118,7 +128,10 @@ done
 for pid in $client_pids; do wait "$pid" || true; done
 cat "$work"/client-* > "$work/sent"
 # shellcheck disable=SC2086
-app_wait_idle "$limit" $names || fail "jobs still pending or processing after ${limit}s"
+if ! app_wait_idle "$(left_s)" $names; then
+  fail "jobs still pending or processing after ${limit}s"
+  app_diagnose
+fi
 end=$(date +%s.%N)
 refused=$(awk '$2 !~ /^[0-9]+$/' "$work/sent")
 [ -z "$refused" ] || fail "Print-Job requests refused: $refused"
