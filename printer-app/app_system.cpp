@@ -14,6 +14,7 @@
 #include "drivers.h"
 #include "print_job.h"
 #include "server_settings.h"
+#include "stall_watch.h"
 
 namespace tpa {
 
@@ -21,6 +22,7 @@ namespace {
 
 struct AppData {
   std::string stateFile;
+  int watchdogSeconds = 0;
   bool queuedJobsStarted = false;
 };
 
@@ -44,11 +46,13 @@ void start_queued_jobs(pappl_system_t* system) {
 // PAPPL saves its state (new jobs among it) only when its main loop wakes,
 // which an idle server does every 30 seconds: a crash lost the jobs queued
 // since, and left their documents in the spool.  This timer wakes it every
-// kStateSeconds; its first call starts the jobs brought back.
+// kStateSeconds; its first call starts the jobs brought back.  Each call
+// tells the stall watch that the main loop runs.
 constexpr int kStateSeconds = 2;
 
 bool state_tick(pappl_system_t* system, void* data) {
   AppData* app = static_cast<AppData*>(data);
+  stallWatchTick(system, app->watchdogSeconds);
   if (!app->queuedJobsStarted) start_queued_jobs(system);
   app->queuedJobsStarted = true;
   return true;
@@ -146,6 +150,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   // Printers come back from the state file, so the drivers come first.
   static AppData app;
   app.stateFile = s.stateFile;
+  app.watchdogSeconds = s.watchdogSeconds;
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                autoaddCallback, nullptr, driverCallback, nullptr);
   papplSystemLoadState(system, app.stateFile.c_str());

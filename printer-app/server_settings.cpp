@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -90,6 +91,16 @@ void default_places(const char* base, ServerSettings* s) {
   }
 }
 
+// A whole decimal number from 0 to `max`.
+bool parse_int(const char* v, long max, int* out) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(v, &end, 10);
+  if (*v == '\0' || *end != '\0' || errno != 0 || value < 0 || value > max) return false;
+  *out = static_cast<int>(value);
+  return true;
+}
+
 }  // namespace
 
 ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
@@ -108,14 +119,8 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
     s.error = std::string("unknown log-level '") + v + "'";
   if (const char* v = cupsGetOption("server-options", n, o)) s.options = parse_flags(v, s.options, &s.error);
   if (const char* v = cupsGetOption("server-hostname", n, o)) s.serverHostname = v;
-  if (const char* v = cupsGetOption("server-port", n, o)) {
-    char* end = nullptr;
-    long port = std::strtol(v, &end, 10);
-    if (*v == '\0' || *end != '\0' || port < 0 || port > 65535)
-      s.error = std::string("bad server-port '") + v + "'";
-    else
-      s.port = static_cast<int>(port);
-  }
+  if (const char* v = cupsGetOption("server-port", n, o); v && !parse_int(v, 65535, &s.port))
+    s.error = std::string("bad server-port '") + v + "'";
   // Other machines reach the server only when the user says so:
   // listen-hostname=* (every interface) or a name or address of this host.
   if (const char* v = cupsGetOption("listen-hostname", n, o))
@@ -127,6 +132,8 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
   if (!is_loopback(s.listenHostname) && !(flags && lists_word(flags, "no-tls")))
     s.options = static_cast<pappl_soptions_t>(s.options & ~PAPPL_SOPTIONS_NO_TLS);
   if (cupsGetOption("private-server", n, o)) s.listenNetwork = false;
+  if (const char* v = cupsGetOption("watchdog-seconds", n, o); v && !parse_int(v, 86400, &s.watchdogSeconds))
+    s.error = std::string("bad watchdog-seconds '") + v + "'";
   if (const char* v = cupsGetOption("admin-group", n, o)) s.adminGroup = v;
   if (const char* v = cupsGetOption("auth-service", n, o)) s.authService = v;
   // A server run by a service user is found by clients through the

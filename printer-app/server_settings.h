@@ -21,6 +21,7 @@ struct ServerSettings {
   std::string adminGroup;
   std::string authService;
   std::string controlSocket;   // an extra domain socket, for a server run as a service user
+  int watchdogSeconds = 60;    // a main loop stopped this long ends the server; 0: never
   pappl_soptions_t options = PAPPL_SOPTIONS_NONE;
   std::string error;           // set when an option is not valid
 };

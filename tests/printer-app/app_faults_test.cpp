@@ -1,5 +1,6 @@
 // The Printer Application when things go wrong: a filter that dies, bad
-// documents, a printer that stops reading, a full spool disk, a restart.
+// documents, a printer that stops reading, a full spool disk, a restart,
+// a main loop that stops.
 // Each case is a whole server taking real jobs; after each, the server is
 // still there and the next job prints.
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -288,6 +290,34 @@ TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
     EXPECT_NE(listing.find("pages=2"), std::string::npos) << listing;
     EXPECT_EQ(countOf(listing, "inputTray=1 "), 2u) << "manual feed on both pages";
   }
+}
+
+// A server whose main loop stops answers no client again: it ends itself,
+// for the service manager to start it again.  Here a state file nobody can
+// write (a FIFO with no reader, as a hung network file system would be)
+// stops the loop at its next save; PAPPL's own lock-order deadlock stops
+// it in the same place but cannot be brought about at will.
+TEST_F(AppFaults, AServerWhoseMainLoopStopsEndsItselfAndComesBackWithItsPrinters) {
+  ASSERT_TRUE(server_.restart({"watchdog-seconds=3"})) << server_.log();
+  // Idle for longer than the watch's limit, and printing: left alone.
+  sleep_ms(4500);
+  ASSERT_EQ(kill(server_.pid(), 0), 0) << server_.log();
+  expect_next_job_prints();
+
+  std::string state = server_.dir() + "/tesvel-printer-app.state";
+  for (int i = 0; i < 100 && !fileExists(state); ++i) sleep_ms(100);
+  ASSERT_EQ(rename(state.c_str(), (state + ".kept").c_str()), 0);
+  ASSERT_EQ(mkfifo(state.c_str(), 0600), 0);
+  // A new job makes the next save, unless a save still due has stuck
+  // already (and this request is never answered).
+  server_.submit("p", file("one.pdf", makePdf(1)), "application/pdf");
+  EXPECT_EQ(server_.waitForExit(deadlineSeconds(30)), 1) << server_.log();
+  EXPECT_NE(server_.log().find("has not run its main loop for 3 seconds"), std::string::npos) << server_.log();
+
+  ASSERT_EQ(rename((state + ".kept").c_str(), state.c_str()), 0);
+  ASSERT_TRUE(server_.restart()) << server_.log();
+  EXPECT_EQ(server_.app({"printers"}).out, "p\n");
+  expect_next_job_prints();
 }
 
 }  // namespace

@@ -130,13 +130,14 @@ std::string status_test() {
 
 AppServer::AppServer() : port_(free_loopback_port()) { start(); }
 
-void AppServer::start() {
+void AppServer::start(const std::vector<std::string>& serverOptions) {
   ProcessOptions opts;
   opts.env = {"TESVEL_PRINTER_APP_DIR=" + dir()};
   std::vector<std::string> argv = {binPath("tesvel-printer-app"), "server",
                                    "-o", "server-port=" + std::to_string(port_),
                                    "-o", "log-file=" + dir_.file("log"),
                                    "-o", "log-level=info"};
+  for (const std::string& option : serverOptions) argv.insert(argv.end(), {"-o", option});
   // What the server itself writes (sanitizer reports among it) goes to a file.
   int out = open(dir_.file("server.err").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   pid_ = spawnChild(argv, opts, -1, out, out);
@@ -149,11 +150,23 @@ void AppServer::start() {
 
 AppServer::~AppServer() { stop(); }
 
-bool AppServer::restart() {
+bool AppServer::restart(const std::vector<std::string>& serverOptions) {
   stop();
   ready_ = false;
-  start();
+  start(serverOptions);
   return ready_;
+}
+
+int AppServer::waitForExit(int seconds) {
+  for (int i = 0; i < seconds * 10 && pid_ > 0; ++i) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return -1;
 }
 
 void AppServer::stop() {

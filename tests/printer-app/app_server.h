@@ -62,8 +62,12 @@ class AppServer {
   std::string log() const;
   // Stops the server: SIGTERM, a bounded wait, then SIGKILL.
   void stop();
-  // Starts it again on the same port and directory (after stop()).
-  bool restart();
+  // Starts it again on the same port and directory (after stop()), with
+  // these "-o" server options added.
+  bool restart(const std::vector<std::string>& serverOptions = {});
+  // Waits for the server to end by itself: its exit status, or -1 when it
+  // is still running after `seconds` (or ended by a signal).
+  int waitForExit(int seconds);
   pid_t pid() const { return pid_; }
   // What AddressSanitizer and UndefinedBehaviorSanitizer reported in the
   // server, up to now (all of it once the server has stopped).
@@ -76,7 +80,7 @@ class AppServer {
   std::vector<std::string> spoolFiles() const;
 
  private:
-  void start();
+  void start(const std::vector<std::string>& serverOptions = {});
 
   TempDir dir_;
   int port_ = 0;
