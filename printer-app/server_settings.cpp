@@ -50,11 +50,6 @@ pappl_soptions_t parse_flags(const char* list, pappl_soptions_t v, std::string* 
   return v;
 }
 
-bool lists_word(const char* list, const char* word) {
-  std::string s = std::string(",") + list + ",";
-  return s.find(std::string(",") + word + ",") != std::string::npos;
-}
-
 bool is_loopback(const std::string& host) {
   return host == "localhost" || host == "127.0.0.1" || host == "::1" || host == "[::1]";
 }
@@ -117,7 +112,6 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
   if (const char* v = cupsGetOption("log-file", n, o)) s.logFile = v;
   if (const char* v = cupsGetOption("log-level", n, o); v && !parse_level(v, &s.logLevel))
     s.error = std::string("unknown log-level '") + v + "'";
-  if (const char* v = cupsGetOption("server-options", n, o)) s.options = parse_flags(v, s.options, &s.error);
   if (const char* v = cupsGetOption("server-hostname", n, o)) s.serverHostname = v;
   if (const char* v = cupsGetOption("server-port", n, o); v && !parse_int(v, 65535, &s.port))
     s.error = std::string("bad server-port '") + v + "'";
@@ -127,10 +121,10 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
     s.listenHostname = std::strcmp(v, "*") == 0 ? "" : v;
   // Once the administrator password is checked, PAPPL asks every client
   // that is not on this machine to encrypt, printing clients too: a server
-  // other machines reach uses TLS, unless the user says "no-tls" outright.
-  const char* flags = cupsGetOption("server-options", n, o);
-  if (!is_loopback(s.listenHostname) && !(flags && lists_word(flags, "no-tls")))
+  // other machines reach uses TLS, unless server-options says "no-tls".
+  if (!is_loopback(s.listenHostname))
     s.options = static_cast<pappl_soptions_t>(s.options & ~PAPPL_SOPTIONS_NO_TLS);
+  if (const char* v = cupsGetOption("server-options", n, o)) s.options = parse_flags(v, s.options, &s.error);
   if (cupsGetOption("private-server", n, o)) s.listenNetwork = false;
   if (const char* v = cupsGetOption("watchdog-seconds", n, o); v && !parse_int(v, 86400, &s.watchdogSeconds))
     s.error = std::string("bad watchdog-seconds '") + v + "'";

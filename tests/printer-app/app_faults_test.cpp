@@ -5,7 +5,6 @@
 // still there and the next job prints.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -178,24 +177,17 @@ const char kNoise[] = R"(%!PS
 // A printer on a loopback port that takes the connection and never reads.
 class DeafPrinter {
  public:
-  DeafPrinter() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  DeafPrinter() : listener_(loopbackSocket(&port_)) {
     int small = 4096;  // the job fills the connection soon
     setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_, 4) == 0 &&
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port_ = ntohs(a.sin_port);
+    if (listen(listener_, 4) != 0) port_ = 0;
   }
   ~DeafPrinter() { close(listener_); }
   std::string uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
 
  private:
-  int listener_ = -1;  // connections wait in its backlog, unread
   int port_ = 0;
+  int listener_ = -1;  // connections wait in its backlog, unread
 };
 
 TEST_F(AppFaults, AJobToAPrinterThatStopsReadingWaitsIdleAndCancelEndsItWithinFiveSeconds) {

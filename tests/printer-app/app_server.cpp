@@ -19,19 +19,24 @@
 
 namespace testing_support {
 
-namespace {
-
-int free_loopback_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
+int loopbackSocket(int* port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
-  int port = 0;
+  *port = 0;
   if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
       getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(s);
+    *port = ntohs(a.sin_port);
+  return s;
+}
+
+namespace {
+
+int free_loopback_port() {
+  int port = 0;
+  close(loopbackSocket(&port));
   return port;
 }
 
@@ -172,13 +177,8 @@ int AppServer::waitForExit(int seconds) {
 void AppServer::stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  waitForExit(10);
+  if (pid_ <= 0) return;
   kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
   pid_ = -1;

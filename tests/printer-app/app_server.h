@@ -93,6 +93,9 @@ class AppServer {
 // header's clock fields and the keep-alive filler.  Empty when they agree.
 std::string streamDifference(const std::string& a, const std::string& b);
 
+// A TCP socket bound to a free port on 127.0.0.1 (`port`; 0 when none).
+int loopbackSocket(int* port);
+
 // A PDF rendered by Ghostscript to 600-dpi 8-bit grey PWG raster, as a
 // client that sends raster would send it.
 std::string pwgRaster(const std::string& pdf);
