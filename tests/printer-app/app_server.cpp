@@ -185,12 +185,24 @@ void AppServer::stop() {
 }
 
 std::string AppServer::sanitizerReports() const {
+  // Each report whole, from its ERROR line to its SUMMARY line (where it
+  // happened and, for a use after free, where the memory went), without
+  // the shadow-memory dump that follows.
   std::string out;
   std::istringstream err(readFile(dir_.file("server.err")));
-  for (std::string line; std::getline(err, line);)
-    if (line.find("ERROR: AddressSanitizer") != std::string::npos ||
-        line.find("ERROR: LeakSanitizer") != std::string::npos || line.find("runtime error:") != std::string::npos)
+  bool inReport = false;
+  for (std::string line; std::getline(err, line);) {
+    if (line.find("runtime error:") != std::string::npos) {
       out += line + "\n";
+      continue;
+    }
+    if (line.find("ERROR: AddressSanitizer") != std::string::npos ||
+        line.find("ERROR: LeakSanitizer") != std::string::npos)
+      inReport = true;
+    if (!inReport) continue;
+    out += line + "\n";
+    if (line.find("SUMMARY: ") != std::string::npos) inReport = false;
+  }
   return out;
 }
 
@@ -275,7 +287,7 @@ AppJob AppServer::status(const std::string& printer, int id) const {
 AppJob AppServer::waitForEnd(const std::string& printer, int id, int seconds) const {
   AppJob job;
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
+  while (std::chrono::steady_clock::now() < end && running()) {
     job = status(printer, id);
     if (job.state == "canceled" || job.state == "aborted" || job.state == "completed") break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -293,6 +305,14 @@ std::string pwgRaster(const std::string& pdf) {
               dir.file("in.pdf")},
              quiet);
   return readFile(dir.file("out.pwg"));
+}
+
+bool AppServer::running() const {
+  if (pid_ <= 0) return false;
+  // A server that has ended is a zombie until stop() collects it.
+  std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+  size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
 }
 
 std::string AppServer::log() const { return readFile(dir_.file("log")); }

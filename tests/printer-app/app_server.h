@@ -56,7 +56,8 @@ class AppServer {
              std::string* refusal = nullptr) const;
   // The job's state and message now (no stream).
   AppJob status(const std::string& printer, int id) const;
-  // Polls the job until it has ended (or `seconds` have passed); its state then.
+  // Polls the job until it has ended (or `seconds` have passed, or the
+  // server has gone); its state then.
   AppJob waitForEnd(const std::string& printer, int id, int seconds) const;
 
   std::string log() const;
@@ -69,8 +70,11 @@ class AppServer {
   // is still running after `seconds` (or ended by a signal).
   int waitForExit(int seconds);
   pid_t pid() const { return pid_; }
+  // False once the server has ended, by itself or by a crash.
+  bool running() const;
   // What AddressSanitizer and UndefinedBehaviorSanitizer reported in the
-  // server, up to now (all of it once the server has stopped).
+  // server, up to now (all of it once the server has stopped): each report
+  // with its stacks, without the shadow-memory dump.
   std::string sanitizerReports() const;
   // Where a printer's job files land.
   std::string outDir(const std::string& printer) const;
