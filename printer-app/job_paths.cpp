@@ -195,6 +195,7 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   run->pump.join();
   bool ok = run->sink->finish(run->outcome);
   if (run->abortReason.empty()) return ok;
+  // PAPPL has marked the job aborted, so finish() gave it no message.
   fail(job, run->abortReason);
   return false;
 }

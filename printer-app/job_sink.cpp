@@ -10,6 +10,16 @@ PapplJobSink::~PapplJobSink() {
     papplPrinterSetReasons(papplJobGetPrinter(job_), PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_NEEDED);
 }
 
+// PAPPL 1.3 answers Get-Job-Attributes without taking the job's lock, and
+// papplJobSetMessage frees the message it replaces: a client asking about
+// the job while its message changes reads freed memory, and the server
+// dies.  So a job's message is set once, at its end, or when the printer
+// waits for the user (whose prompt then stays), never for page progress;
+// only a job that fails after its prompt replaces a message.
+void PapplJobSink::set_message(const std::string& text) {
+  papplJobSetMessage(job_, "%s", text.c_str());
+}
+
 bool PapplJobSink::writeDevice(const void* data, size_t n) {
   // Straight on to the printer: the filter may pause between blocks (the
   // manual-duplex wait), and what it sent must not wait in a buffer.
@@ -32,25 +42,24 @@ void PapplJobSink::message(const FilterMessage& m) {
     case FilterMessage::Info: {
       std::string text = displayText(m.text);
       if (text.empty()) break;
-      papplJobSetMessage(job_, "%s", text.c_str());
       // PAPPL keeps printer-state-message to its own texts; the prompt to
       // turn the stack shows as the job's message and media-needed.
       if (!prompt_.empty() && text == displayText(prompt_)) {
         papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", text.c_str());
-        if (!waitingForUser_)
+        if (!waitingForUser_) {
           papplPrinterSetReasons(papplJobGetPrinter(job_), PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
+          set_message(text);
+        }
         waitingForUser_ = true;
       } else {
         papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", text.c_str());  // page progress
       }
       break;
     }
-    case FilterMessage::Error: {
-      std::string text = displayText(m.text);
-      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
-      papplJobSetMessage(job_, "%s", text.c_str());
+    case FilterMessage::Error:
+      // The job's message comes at its end, from the outcome.
+      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", displayText(m.text).c_str());
       break;
-    }
     case FilterMessage::Debug:
     case FilterMessage::Other:
       papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", displayText(m.text, 1024).c_str());
@@ -76,15 +85,14 @@ bool PapplJobSink::finish(const JobOutcome& outcome) {
   }
   if (!outcome.ok) {
     papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", outcome.reason.c_str());
-    papplJobSetMessage(job_, "%s", outcome.reason.c_str());
+    // After the prompt this replaces a message: the one race left.
+    set_message(outcome.reason);
     return false;
   }
   // After a manual-duplex job the printer still waits for the stack to be
-  // turned: the prompt stays the job's last word.
-  if (waitingForUser_)
-    papplJobSetMessage(job_, "%s", displayText(prompt_).c_str());
-  else
-    papplJobSetMessage(job_, "Printed %d page%s.", outcome.pages, outcome.pages == 1 ? "" : "s");
+  // turned: the prompt, set when it came, stays the job's last word.
+  if (!waitingForUser_)
+    set_message("Printed " + std::to_string(outcome.pages) + " page" + (outcome.pages == 1 ? "" : "s") + ".");
   return true;
 }
 

@@ -27,6 +27,8 @@ class PapplJobSink : public JobSink {
   bool finish(const JobOutcome& outcome);
 
  private:
+  void set_message(const std::string& text);
+
   pappl_job_t* job_;
   pappl_device_t* device_;
   std::string prompt_;

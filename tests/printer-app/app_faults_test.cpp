@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -210,6 +212,43 @@ TEST_F(AppFaults, AJobToAPrinterThatStopsReadingWaitsIdleAndCancelEndsItWithinFi
   auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - cancelled).count();
   EXPECT_EQ(job.state, "canceled");
   EXPECT_LE(took, deadlineSeconds(5) * 1000);
+  expect_next_job_prints();
+}
+
+// Clients that ask about a job while it prints (CUPS and print dialogs
+// poll) get PAPPL's answer without the job's lock: a message replaced at
+// that moment was read after it was freed, and the server died.  Two
+// clients ask without pause through a ten-page job; its message changes
+// only at its end.
+TEST_F(AppFaults, ClientsAskingAboutAPrintingJobWithoutPauseSeeOnlyItsLastMessageChange) {
+  int id = server_.submit("p", file("ten.pdf", makePdf(10)), "application/pdf");
+  ASSERT_GT(id, 0);
+  std::mutex lock;
+  std::set<std::string> seen;
+  auto ask = [&] {
+    http_t* http = connectLoopback(server_.port());
+    for (int state = 0; http != nullptr && state < IPP_JSTATE_STOPPED;) {
+      ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+      ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server_.printerUri("p").c_str());
+      ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+      ipp_t* resp = cupsDoRequest(http, req, "/ipp/print/p");
+      if (resp == nullptr) break;
+      state = ippGetInteger(ippFindAttribute(resp, "job-state", IPP_TAG_ENUM), 0);
+      const char* message = ippGetString(ippFindAttribute(resp, "job-state-message", IPP_TAG_ZERO), 0, nullptr);
+      std::lock_guard<std::mutex> hold(lock);
+      seen.insert(message ? message : "");
+      ippDelete(resp);
+    }
+    httpClose(http);
+  };
+  std::thread first(ask), second(ask);
+  first.join();
+  second.join();
+  EXPECT_EQ(server_.status("p", id).state, "completed");
+  // PAPPL's own words until the end, then the job's one message.
+  seen.erase("Job pending.");
+  seen.erase("Job printing.");
+  EXPECT_EQ(seen, std::set<std::string>{"Printed 10 pages."});
   expect_next_job_prints();
 }
 

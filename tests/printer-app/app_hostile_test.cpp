@@ -20,16 +20,12 @@ using namespace testing_support;
 
 namespace {
 
-http_t* connect_to(int port) {
-  return httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
-}
-
 // One Print-Job of a PWG raster file with the given text as the job's
 // name, its user, its media and the printer's vendor settings; the job's
 // id, or 0 when the server refused it (`status` says how).
 int print_hostile(int port, const std::string& printer, const std::string& file, const std::string& text,
                   ipp_status_t* status) {
-  http_t* http = connect_to(port);
+  http_t* http = connectLoopback(port);
   if (http == nullptr) return 0;
   std::string uri = "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print/" + printer;
   ipp_t* req = ippNewRequest(IPP_OP_PRINT_JOB);
@@ -108,7 +104,7 @@ TEST(AppHostile, JobTextFromIppClientsIsOnlyDataAndNeverCutsAJobShort) {
 
 // One HTTP GET with optional Basic credentials; the status.
 int http_get(int port, const std::string& path, const std::string& user, const std::string& password) {
-  http_t* http = connect_to(port);
+  http_t* http = connectLoopback(port);
   if (!http) return 0;
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_HOST, "localhost");

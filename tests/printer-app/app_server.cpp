@@ -19,6 +19,10 @@
 
 namespace testing_support {
 
+http_t* connectLoopback(int port) {
+  return httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+}
+
 int loopbackSocket(int* port) {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <cups/cups.h>
+
 #include "test_support.h"
 
 namespace testing_support {
@@ -96,6 +98,9 @@ class AppServer {
 // them, leaving out what differs between two runs of the same job: the job
 // header's clock fields and the keep-alive filler.  Empty when they agree.
 std::string streamDifference(const std::string& a, const std::string& b);
+
+// An IPP client connection to a server on 127.0.0.1 (nullptr when none).
+http_t* connectLoopback(int port);
 
 // A TCP socket bound to a free port on 127.0.0.1 (`port`; 0 when none).
 int loopbackSocket(int* port);
