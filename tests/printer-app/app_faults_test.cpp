@@ -37,8 +37,7 @@ long resident_kb(pid_t pid) {
 
 // The server's user and system CPU time, in clock ticks.
 long cpu_ticks(pid_t pid) {
-  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+  std::istringstream rest(procStat(pid));
   std::string skip;
   long utime = 0, stime = 0;
   for (int field = 3; field < 14; ++field) rest >> skip;

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -311,12 +310,16 @@ std::string pwgRaster(const std::string& pdf) {
   return readFile(dir.file("out.pwg"));
 }
 
+std::string procStat(pid_t pid) {
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');  // the command name may hold anything
+  return close == std::string::npos || close + 2 > stat.size() ? "" : stat.substr(close + 2);
+}
+
 bool AppServer::running() const {
-  if (pid_ <= 0) return false;
   // A server that has ended is a zombie until stop() collects it.
-  std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
-  size_t paren = stat.rfind(')');
-  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+  std::string stat = pid_ > 0 ? procStat(pid_) : "";
+  return !stat.empty() && stat[0] != 'Z';
 }
 
 std::string AppServer::log() const { return readFile(dir_.file("log")); }
@@ -325,12 +328,7 @@ std::vector<pid_t> AppServer::children() const {
   std::vector<pid_t> out;
   for (const std::string& e : dirEntries("/proc")) {
     if (e.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat("/proc/" + e + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
+    std::istringstream rest(procStat(std::atoi(e.c_str())));
     char state;
     pid_t ppid = 0;
     rest >> state >> ppid;

@@ -99,6 +99,10 @@ class AppServer {
 // header's clock fields and the keep-alive filler.  Empty when they agree.
 std::string streamDifference(const std::string& a, const std::string& b);
 
+// The fields of /proc/PID/stat after the command name, from the state on
+// ("" when the process is gone).
+std::string procStat(pid_t pid);
+
 // An IPP client connection to a server on 127.0.0.1 (nullptr when none).
 http_t* connectLoopback(int port);
 
