@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "jbig_arith.h"
+#include "jbig_image.h"
 
 using namespace tesvel_jbig;
 
@@ -109,27 +110,42 @@ void code_stripe(JbigEncoderState& s, unsigned& LTP_prev, const uint8_t* data, s
 #endif
 }
 
+// Hands a finished stripe straight to the caller's callback.
+struct DirectOutput {
+  JbigOutputCallback cb;
+  void* ctx;
+};
+
+void deliver_now(SpanChain& chain, void* sink_ctx) {
+  const DirectOutput* d = static_cast<const DirectOutput*>(sink_ctx);
+  chain_deliver(chain, d->cb, d->ctx);
+  chain_free(chain);
+}
+
 }  // namespace
 
 // A failed precondition stops a debug build like assert() does; a release
 // build reports it the same way and refuses the call instead of coding
 // from a bad pointer or size.
-#define JBIG_REQUIRE(expr)                  \
-  do {                                      \
-    if (!(expr)) {                          \
-      precondition_failed(#expr, __LINE__); \
-      return false;                         \
-    }                                       \
+#define JBIG_REQUIRE_AS(expr, text)        \
+  do {                                     \
+    if (!(expr)) {                         \
+      precondition_failed(text, __LINE__); \
+      return false;                        \
+    }                                      \
   } while (0)
+#define JBIG_REQUIRE(expr) JBIG_REQUIRE_AS(expr, #expr)
 
-bool tesvel_compress(int width, int height, int l0, const uint8_t* data,
-                     void* data_out_ctx, JbigOutputCallback cb) {
+namespace tesvel_jbig {
+
+bool code_image(int width, int height, int l0, const uint8_t* data, const void* data_out_ctx,
+                bool cb_given, StripeSink sink, void* sink_ctx) {
   JBIG_REQUIRE(width != 0);
   JBIG_REQUIRE(height != 0);
   JBIG_REQUIRE((width & 0b0111) == 0);
   JBIG_REQUIRE(data != NULL);
   JBIG_REQUIRE(data_out_ctx != NULL);
-  JBIG_REQUIRE(cb != NULL);
+  JBIG_REQUIRE_AS(cb_given, "cb != NULL");
   JBIG_REQUIRE(width > 0);
   JBIG_REQUIRE(height > 0);
   JBIG_REQUIRE(l0 > 0);
@@ -152,8 +168,15 @@ bool tesvel_compress(int width, int height, int l0, const uint8_t* data,
       chain_free(s.out);
       return false;
     }
-    chain_deliver(s.out, cb, data_out_ctx);
-    chain_free(s.out);
+    sink(s.out, sink_ctx);
   }
   return true;
+}
+
+}  // namespace tesvel_jbig
+
+bool tesvel_compress(int width, int height, int l0, const uint8_t* data,
+                     void* data_out_ctx, JbigOutputCallback cb) {
+  DirectOutput direct{cb, data_out_ctx};
+  return code_image(width, height, l0, data, data_out_ctx, cb != nullptr, deliver_now, &direct);
 }

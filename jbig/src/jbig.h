@@ -7,6 +7,25 @@
 // (BIH values DL 0, D 0, P 1, XD = width, YD = height, L0 = l0, MX 0, MY 0,
 // options 0x48 = LRLTWO | TPBON).  No BIH is written: the output is the
 // stripe data alone, every stripe ended by ESC SDNORM (0xFF 0x02).
+//
+// Threads.  The stripes of one image are NOT independent: they end with
+// SDNORM, so the probability states of all 1024 contexts carry from one
+// stripe into the next (only the coder registers restart).  Working those
+// states out ahead costs as much as coding the stripes, so one image is
+// always coded on the calling thread.  Separate images (the 256-line bands
+// a band-mode page is sent in, or several pages) share nothing, and
+// tesvel_compress_images codes those on a small pool of threads, each
+// image's bytes exactly what tesvel_compress gives for it, delivered in
+// order on the calling thread.
+//
+// The pool's size is the machine's core count, at most 4, unless
+//   - the environment variable TESVEL_JBIG_THREADS (1..4) says otherwise:
+//     read once, at the first call that needs it, so that a whole job's
+//     processes can be run at a chosen count; other values are ignored;
+//   - or tesvel_jbig_set_threads(n) was called, which wins over both.
+// One thread means no pool at all: everything is coded on the caller.  The
+// pool's threads live until the process exits; they are started at the
+// first batch that needs them.
 #pragma once
 
 #include <cstddef>
@@ -32,3 +51,33 @@ typedef void (*JbigOutputCallback)(const uint8_t* bytes, size_t length, void* da
 // before that stay delivered; the unfinished stripe is discarded).
 bool tesvel_compress(int width, int height, int l0, const uint8_t* data,
                      void* data_out_ctx, JbigOutputCallback cb);
+
+// One image of a batch: the same parameters as tesvel_compress.
+struct JbigImage {
+  int width;
+  int height;
+  int l0;
+  const uint8_t* data;
+};
+
+// Receives a batch's output: image `image`'s pieces, exactly the calls
+// tesvel_compress would make for it, images in index order, all on the
+// thread that called tesvel_compress_images.
+typedef void (*JbigImagesCallback)(size_t image, const uint8_t* bytes, size_t length,
+                                   void* data_out_ctx);
+
+// Codes `count` independent images (each with its own statistics, as
+// separate tesvel_compress calls) on the thread pool.  Result: true when
+// every image was delivered; false at the first image that fails (a
+// failed precondition, reported as tesvel_compress does, or no memory):
+// the images before it stay delivered, and so do its finished stripes,
+// as with tesvel_compress one image after the other.  count 0 is true.
+bool tesvel_compress_images(const JbigImage* images, size_t count, void* data_out_ctx,
+                            JbigImagesCallback cb);
+
+// Threads tesvel_compress_images may use from now on, the caller's
+// included: 1..4, or 0 for the default (TESVEL_JBIG_THREADS, else the
+// core count, at most 4).  Other values are taken as the nearest of 1 and 4.
+void tesvel_jbig_set_threads(int threads);
+// The number in force (1..4).
+int tesvel_jbig_threads();
