@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "encoder_util.h"
 #include "jbig.h"
@@ -257,3 +258,39 @@ TEST(JbigEncoderDeathTest, FailedPreconditionStopsWithTheAssertionText) {
 }
 #endif
 
+
+// The environment is read once per process, so each case runs in a
+// process of its own (the threadsafe death-test style starts one).
+TEST(JbigThreadsDeathTest, CountIsTheSetOneElseTheEnvironmentsElseTheCoresUpToFour) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const unsigned cores = std::thread::hardware_concurrency();
+  const int automatic = cores == 0 ? 1 : cores > 4 ? 4 : static_cast<int>(cores);
+  EXPECT_EXIT(
+      {
+        setenv("TESVEL_JBIG_THREADS", "3", 1);
+        std::exit(tesvel_jbig_threads());
+      },
+      testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(
+      {
+        setenv("TESVEL_JBIG_THREADS", "5", 1);  // out of range: ignored
+        std::exit(tesvel_jbig_threads());
+      },
+      testing::ExitedWithCode(automatic), "");
+  EXPECT_EXIT(
+      {
+        setenv("TESVEL_JBIG_THREADS", "1", 1);
+        const int before = tesvel_jbig_threads();
+        setenv("TESVEL_JBIG_THREADS", "2", 1);  // too late: already read
+        tesvel_jbig_set_threads(4);
+        const int set = tesvel_jbig_threads();
+        tesvel_jbig_set_threads(0);
+        std::exit(before * 100 + set * 10 + tesvel_jbig_threads());
+      },
+      testing::ExitedWithCode(141), "");
+  tesvel_jbig_set_threads(9);
+  EXPECT_EQ(tesvel_jbig_threads(), 4);
+  tesvel_jbig_set_threads(-2);
+  EXPECT_EQ(tesvel_jbig_threads(), 1);
+  tesvel_jbig_set_threads(0);
+}

@@ -235,3 +235,101 @@ TEST(JbigT82, WholeA4Pages) {
   check(mixed_page(kPageWidth, kPageHeight, 602), 256, "mixed page");
   check(photo_page(kPageWidth, kPageHeight, 603), 256, "photo page");
 }
+
+namespace {
+
+// What tesvel_compress_images handed its callback, image by image, piece by piece.
+struct ImagesCapture {
+  std::vector<size_t> order;  // the image of each call
+  std::vector<Capture> images;
+};
+
+void capture_image(size_t image, const uint8_t* bytes, size_t length, void* ctx) {
+  ImagesCapture* c = static_cast<ImagesCapture*>(ctx);
+  c->order.push_back(image);
+  if (c->images.size() <= image) c->images.resize(image + 1);
+  c->images[image].calls.emplace_back(bytes, bytes + length);
+}
+
+struct BatchImage {
+  std::string what;
+  Bitmap bitmap;
+  int l0;
+};
+
+// Every kind of image a page is sent as, at and around the stripe height.
+std::vector<BatchImage> batch_of_every_kind() {
+  constexpr int kL0 = 64;
+  std::vector<BatchImage> v;
+  v.push_back({"text", text_page(1024, 3 * kL0 + 5, 701), kL0});
+  v.push_back({"photo", photo_page(kPageWidth, 256, 702), 256});
+  v.push_back({"white", blank_bitmap(512, 2 * kL0), kL0});
+  v.push_back({"black", solid_bitmap(512, 2 * kL0), kL0});
+  v.push_back({"L0-1 lines", photo_page(256, kL0 - 1, 703), kL0});
+  v.push_back({"L0 lines", random_bitmap(256, kL0, 0.3, 704), kL0});
+  v.push_back({"L0+1 lines", text_page(256, kL0 + 1, 705), kL0});
+  v.push_back({"one line", random_bitmap(4736, 1, 0.5, 706), kL0});
+  v.push_back({"repeated lines, one-line stripes", repeated_lines_bitmap(512, 40, 3, 707), 1});
+  return v;
+}
+
+struct ThreadCount {
+  explicit ThreadCount(int n) { tesvel_jbig_set_threads(n); }
+  ~ThreadCount() { tesvel_jbig_set_threads(0); }
+};
+
+}  // namespace
+
+TEST(JbigT82, ImagesCodedTogetherAreEachImageAloneAtOneTwoAndFourThreads) {
+  const std::vector<BatchImage> batch = batch_of_every_kind();
+  std::vector<JbigImage> images;
+  std::vector<size_t> alone_order;
+  for (size_t i = 0; i < batch.size(); ++i) {
+    const Bitmap& b = batch[i].bitmap;
+    images.push_back({b.width, b.height, batch[i].l0, b.bits.data()});
+  }
+  for (int threads : {1, 2, 4}) {
+    ThreadCount count(threads);
+    for (int round = 0; round < 3; ++round) {  // the pool's threads serve batch after batch
+      ImagesCapture got;
+      ASSERT_TRUE(tesvel_compress_images(images.data(), images.size(), &got, capture_image));
+      ASSERT_EQ(got.images.size(), batch.size());
+      EXPECT_TRUE(std::is_sorted(got.order.begin(), got.order.end())) << threads << " threads";
+      for (size_t i = 0; i < batch.size(); ++i) {
+        SCOPED_TRACE(batch[i].what + ", " + std::to_string(threads) + " threads");
+        const Bitmap& b = batch[i].bitmap;
+        Capture alone;
+        ASSERT_TRUE(encode_into(alone, b.width, b.height, batch[i].l0, b.bits.data()));
+        EXPECT_TRUE(got.images[i].calls == alone.calls) << "other pieces than tesvel_compress's";
+        if (round > 0) continue;
+        Bytes stream = bih(b.width, b.height, batch[i].l0);
+        const Bytes data = got.images[i].bytes();
+        stream.insert(stream.end(), data.begin(), data.end());
+        int w = 0, h = 0;
+        EXPECT_TRUE(jbigkit_decode(stream, &w, &h) == b.bits) << "jbg_dec decodes another image";
+      }
+    }
+  }
+}
+
+#ifdef NDEBUG
+TEST(JbigT82, ABatchStopsAtItsFirstBadImageAsCallsInTurnWould) {
+  const Bitmap good = photo_page(512, 100, 711);
+  const JbigImage ok = {good.width, good.height, 40, good.bits.data()};
+  JbigImage bad = ok;
+  bad.l0 = 0;
+  const std::vector<JbigImage> images = {ok, ok, bad, ok, ok};
+  Capture one;
+  ASSERT_TRUE(encode_into(one, good.width, good.height, 40, good.bits.data()));
+  for (int threads : {1, 2, 4}) {
+    ThreadCount count(threads);
+    ImagesCapture got;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(tesvel_compress_images(images.data(), images.size(), &got, capture_image));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("`l0 > 0'"), std::string::npos) << err;
+    ASSERT_EQ(got.images.size(), 2u) << threads << " threads: only the images before the bad one";
+    EXPECT_TRUE(got.images[0].calls == one.calls && got.images[1].calls == one.calls);
+  }
+}
+#endif
