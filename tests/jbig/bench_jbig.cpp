@@ -2,6 +2,9 @@
 // encoder jbg85 on the same generated 600-dpi A4 pages (dense text, mixed,
 // halftoned photo), same options (LRLTWO | TPBON, no AT moves, L0 256), in
 // the same run.  Prints both throughputs in Mpixel/s and their ratio.
+// Then the same pages as a band-mode page sends them, 256-line bands each
+// its own image, coded together (tesvel_compress_images) at 1, 2 and 4
+// threads: wall and CPU time (all threads) per page.
 //
 //   bench_jbig [benchmark flags]          the timing run (make bench)
 //   bench_jbig --write-pbm DIR            writes text.pbm, mixed.pbm, photo.pbm
@@ -66,6 +69,20 @@ void encode_jbg85(const Bitmap& b, Sink& sink) {
   }
 }
 
+// The page as 256-line bands, each its own image.
+std::vector<JbigImage> bands_of(const Bitmap& b) {
+  std::vector<JbigImage> v;
+  for (int y = 0; y < b.height; y += kL0) {
+    const int lines = b.height - y < kL0 ? b.height - y : kL0;
+    v.push_back({b.width, lines, lines, b.line(y)});
+  }
+  return v;
+}
+
+void bands_out(size_t /*image*/, const uint8_t* bytes, size_t length, void* ctx) {
+  our_out(bytes, length, ctx);
+}
+
 struct Page {
   std::string name;
   Bitmap bitmap;
@@ -83,20 +100,26 @@ const std::vector<Page>& pages() {
 }
 
 // Keeps, per benchmark, the smallest CPU time per iteration over its
-// repetitions: CPU time because the machine may be shared, and both coders
-// are single-threaded.
+// repetitions (CPU time because the machine may be shared; the whole
+// process's for the threaded runs) and the smallest wall time.
 class Collector : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> seconds;
+  std::map<std::string, double> wall;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
       if (r.run_type != Run::RT_Iteration || r.iterations <= 0) continue;
-      const double t = r.cpu_accumulated_time / static_cast<double>(r.iterations);
-      const std::string name = r.run_name.function_name;
-      const auto it = seconds.find(name);
-      if (it == seconds.end() || t < it->second) seconds[name] = t;
+      const double n = static_cast<double>(r.iterations);
+      keep_min(seconds, r.run_name.function_name, r.cpu_accumulated_time / n);
+      keep_min(wall, r.run_name.function_name, r.real_accumulated_time / n);
     }
     ConsoleReporter::ReportRuns(runs);
+  }
+
+ private:
+  static void keep_min(std::map<std::string, double>& m, const std::string& name, double t) {
+    const auto it = m.find(name);
+    if (it == m.end() || t < it->second) m[name] = t;
   }
 };
 
@@ -149,6 +172,26 @@ int encode_once_mode(const std::string& path, const std::string& encoder) {
   return 0;
 }
 
+void print_band_table(const Collector& c) {
+  std::printf("\nPage in 256-line bands coded together, ms per page (CPU of all threads):\n");
+  std::printf("%-6s %20s %20s %20s\n", "page", "1 thread wall/CPU", "2 threads wall/CPU",
+              "4 threads wall/CPU");
+  for (const Page& page : pages()) {
+    std::printf("%-6s", page.name.c_str());
+    for (int threads : {1, 2, 4}) {
+      const std::string name = "bands/" + page.name + "/" + std::to_string(threads);
+      const auto w = c.wall.find(name);
+      const auto t = c.seconds.find(name);
+      if (w == c.wall.end() || t == c.seconds.end()) {
+        std::printf(" %20s", "-");
+      } else {
+        std::printf(" %11.1f / %6.1f", w->second * 1e3, t->second * 1e3);
+      }
+    }
+    std::printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,6 +223,22 @@ int main(int argc, char** argv) {
       st.counters["bytes"] = static_cast<double>(sink.bytes.size() - 20);  // without BIH
     })->Unit(benchmark::kMillisecond);
   }
+  for (const Page& page : pages()) {
+    for (int threads : {1, 2, 4}) {
+      const std::vector<JbigImage> bands = bands_of(page.bitmap);
+      const std::string name = "bands/" + page.name + "/" + std::to_string(threads);
+      benchmark::RegisterBenchmark(name.c_str(), [bands, threads](benchmark::State& st) {
+        tesvel_jbig_set_threads(threads);
+        Sink sink;
+        for (auto _ : st) {
+          sink.bytes.clear();
+          if (!tesvel_compress_images(bands.data(), bands.size(), &sink, bands_out)) std::abort();
+          benchmark::DoNotOptimize(sink.bytes.data());
+        }
+        tesvel_jbig_set_threads(0);
+      })->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+    }
+  }
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   benchmark::Shutdown();
@@ -197,5 +256,6 @@ int main(int argc, char** argv) {
                 j->second / a->second,
                 100.0 * static_cast<double>(jbigtest::coded_pixels(page.bitmap)) / (mpix * 1e6));
   }
+  print_band_table(collector);
   return 0;
 }
