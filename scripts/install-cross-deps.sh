@@ -6,9 +6,9 @@
 # lists) only when dpkg does not know it yet.  Needs root (or sudo) only
 # when something is missing.
 #
-# The Printer Application's library (libpappl-dev:arm64) is tried on its
-# own afterwards: the rest of the cross build does not need it, so a mirror
-# that cannot give it leaves the build without that one program.
+# The libraries our own build of PAPPL needs are tried on their own
+# afterwards: the rest of the cross build does not need them, so a mirror
+# that cannot give them leaves the build without the Printer Application.
 set -eu
 
 arch=arm64
@@ -18,7 +18,7 @@ libcups2-dev:$arch libcupsimage2-dev:$arch libusb-1.0-0-dev:$arch
 libjbig-dev:$arch libpng-dev:$arch
 libgtest-dev:$arch libgmock-dev:$arch
 "
-optional="libpappl-dev:$arch"
+optional="libavahi-client-dev:$arch libgnutls28-dev:$arch libjpeg-dev:$arch libpam0g-dev:$arch zlib1g-dev:$arch"
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,14 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages the driver needs to build, test and run the
-# demo.  A package already installed is not asked for again, so a warm
-# machine never calls apt.  Needs root (or sudo) only when something is missing.
+# demo, with what our own build of PAPPL needs (third_party/pappl).  A
+# package already installed is not asked for again, so a warm machine never
+# calls apt.  Needs root (or sudo) only when something is missing.
 set -eu
 
 packages="
 build-essential cmake pkg-config
 libcups2-dev libcupsimage2-dev libusb-1.0-0-dev
 cups cups-client cups-filters cups-filters-core-drivers cups-ppdc cups-ipp-utils
-libpappl-dev
+libavahi-client-dev libgnutls28-dev libjpeg-dev libpam0g-dev zlib1g-dev
 ghostscript poppler-utils qpdf
 libgtest-dev libgmock-dev libbenchmark-dev
 libjbig-dev jbigkit-bin libpng-dev
