@@ -23,38 +23,21 @@ namespace {
 struct AppData {
   std::string stateFile;
   int watchdogSeconds = 0;
-  bool queuedJobsStarted = false;
 };
 
 bool save_state(pappl_system_t* system, void* data) {
   return papplSystemSaveState(system, static_cast<AppData*>(data)->stateFile.c_str());
 }
 
-// PAPPL brings queued jobs back from the spool at a start but starts none
-// until another job arrives: each idle printer with jobs waiting is set
-// going.  (PAPPL's state file does not keep a pause, so none is undone.)
-void start_queued_jobs(pappl_system_t* system) {
-  papplSystemIteratePrinters(
-      system,
-      [](pappl_printer_t* printer, void*) {
-        if (papplPrinterGetNumberOfActiveJobs(printer) > 0 && papplPrinterGetState(printer) == IPP_PSTATE_IDLE)
-          papplPrinterResume(printer);
-      },
-      nullptr);
-}
-
 // PAPPL saves its state (new jobs among it) only when its main loop wakes,
 // which an idle server does every 30 seconds: a crash lost the jobs queued
 // since, and left their documents in the spool.  This timer wakes it every
-// kStateSeconds; its first call starts the jobs brought back.  Each call
-// tells the stall watch that the main loop runs.
+// kStateSeconds.  Each call tells the stall watch that the main loop runs.
 constexpr int kStateSeconds = 2;
 
 bool state_tick(pappl_system_t* system, void* data) {
   AppData* app = static_cast<AppData*>(data);
   stallWatchTick(system, app->watchdogSeconds);
-  if (!app->queuedJobsStarted) start_queued_jobs(system);
-  app->queuedJobsStarted = true;
   return true;
 }
 

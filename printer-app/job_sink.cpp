@@ -6,16 +6,13 @@ PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string
     : job_(job), device_(device), prompt_(std::move(prompt)), watch_(job, device) {}
 
 PapplJobSink::~PapplJobSink() {
-  if (waitingForUser_)
-    papplPrinterSetReasons(papplJobGetPrinter(job_), PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_NEEDED);
+  if (waitingForUser_) {
+    pappl_printer_t* printer = papplJobGetPrinter(job_);
+    papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_NEEDED);
+    papplPrinterSetStateMessage(printer, nullptr);
+  }
 }
 
-// PAPPL 1.3 answers Get-Job-Attributes without taking the job's lock, and
-// papplJobSetMessage frees the message it replaces: a client asking about
-// the job while its message changes reads freed memory, and the server
-// dies.  So a job's message is set once, at its end, or when the printer
-// waits for the user (whose prompt then stays), never for page progress;
-// only a job that fails after its prompt replaces a message.
 void PapplJobSink::set_message(const std::string& text) {
   papplJobSetMessage(job_, "%s", text.c_str());
 }
@@ -42,24 +39,28 @@ void PapplJobSink::message(const FilterMessage& m) {
     case FilterMessage::Info: {
       std::string text = displayText(m.text);
       if (text.empty()) break;
-      // PAPPL keeps printer-state-message to its own texts; the prompt to
-      // turn the stack shows as the job's message and media-needed.
+      // The prompt to turn the stack is what the printer waits for: it
+      // shows as the printer's message and media-needed, and as the job's.
       if (!prompt_.empty() && text == displayText(prompt_)) {
         papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", text.c_str());
         if (!waitingForUser_) {
-          papplPrinterSetReasons(papplJobGetPrinter(job_), PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
-          set_message(text);
+          pappl_printer_t* printer = papplJobGetPrinter(job_);
+          papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
+          papplPrinterSetStateMessage(printer, text.c_str());
         }
         waitingForUser_ = true;
       } else {
         papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", text.c_str());  // page progress
       }
+      set_message(text);
       break;
     }
-    case FilterMessage::Error:
-      // The job's message comes at its end, from the outcome.
-      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", displayText(m.text).c_str());
+    case FilterMessage::Error: {
+      std::string text = displayText(m.text);
+      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
+      set_message(text);
       break;
+    }
     case FilterMessage::Debug:
     case FilterMessage::Other:
       papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", displayText(m.text, 1024).c_str());
@@ -85,13 +86,14 @@ bool PapplJobSink::finish(const JobOutcome& outcome) {
   }
   if (!outcome.ok) {
     papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", outcome.reason.c_str());
-    // After the prompt this replaces a message: the one race left.
     set_message(outcome.reason);
     return false;
   }
   // After a manual-duplex job the printer still waits for the stack to be
-  // turned: the prompt, set when it came, stays the job's last word.
-  if (!waitingForUser_)
+  // turned: the prompt stays the job's last word.
+  if (waitingForUser_)
+    set_message(displayText(prompt_));
+  else
     set_message("Printed " + std::to_string(outcome.pages) + " page" + (outcome.pages == 1 ? "" : "s") + ".");
   return true;
 }

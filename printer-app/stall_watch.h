@@ -1,10 +1,9 @@
 // Ends a server whose main loop has stopped, so that the service manager
 // starts it again.  The main loop accepts every connection and saves the
-// state; when it stops, no client is answered again.  PAPPL 1.3 can
-// deadlock there: a job it refuses holds the printer's lock while it waits
-// for the system's, and its state save and job clean-up take the two the
-// other way round.  A state file that cannot be written (a hung network
-// file system) stops it as well.
+// state; when it stops, no client is answered again.  A state file that
+// cannot be written (a hung network file system) stops it, and so would a
+// lock-order fault in PAPPL (our build mends the one known): the watch is
+// the last resort that turns a server answering nobody into a restart.
 #pragma once
 
 #include <pappl/pappl.h>
