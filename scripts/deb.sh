@@ -23,6 +23,12 @@ else
     -cf - . | tar -xf - -C "$src"
 fi
 
+# PAPPL's source, which git ignores, goes into the package build with the
+# tree: the build links our patched PAPPL and must not use the network.
+sh third_party/pappl/build-pappl.sh --fetch "$build/pappl-fetch"
+mkdir -p "$src/third_party/pappl/download"
+cp third_party/pappl/download/pappl_* "$src/third_party/pappl/download/"
+
 rm -f "$build"/printer-driver-tesvel*_* "$build"/tesvel-printer-app*_* "$build"/tesvel-driver_*
 (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$jobs" dpkg-buildpackage -us -uc -b)
 
