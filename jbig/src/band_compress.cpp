@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "jbig.h"
 
@@ -65,36 +66,81 @@ void bandOutputCallback(const uint8_t* bytes, size_t length, void* /*ctx*/) {
   bandOutputLength = static_cast<uint32_t>(needed);
 }
 
-int compressBand(const uint8_t* bandData, JbigBih bih) {
-  if (bandData == nullptr) {
+namespace {
+
+// The checks and messages of a band's parameters (the encoder's own
+// preconditions never fire for a band that passes); the width the lines
+// are coded at goes to `codedWidth`.
+bool band_params_ok(const uint8_t* data, const JbigBih& bih, int* codedWidth) {
+  if (data == nullptr) {
     std::fputs("pKPlaneData is NULL\n", stderr);
-    return 0;
+    return false;
   }
   const int64_t width = bih.ParamImgWidth;
   const int64_t height = bih.ParamImgHeight;
   const int64_t l0 = bih.ParamL0;
-  const int64_t codedWidth = bandWideLines ? 2 * width : width;
+  const int64_t coded = bandWideLines ? 2 * width : width;
   if (width <= 0 || height <= 0 || l0 <= 0 || width > INT_MAX || height > INT_MAX ||
-      codedWidth > INT_MAX || (width & 7) != 0) {
+      coded > INT_MAX || (width & 7) != 0) {
     std::fprintf(stderr,
                  "JbigBih param invalid JbigBih.ParamImgWidth:%ld,JbigBih.ParamImgHeight:%ld,"
                  "JbigBih.ParamL0:%ld\n",
                  static_cast<long>(width), static_cast<long>(height), static_cast<long>(l0));
-    return 0;
+    return false;
   }
+  *codedWidth = static_cast<int>(coded);
+  return true;
+}
+
+void report_wide_lines(const JbigBih& bih) {
   if (bandWideLines) {
     std::fprintf(stderr, "jbig在1200dpi时宽度*2 JbigBih.ParamImgWidth:%d\n",
-                 static_cast<int>(width));
+                 static_cast<int>(bih.ParamImgWidth));
   }
-  // A stripe height beyond the band gives the same stripes as the band height.
-  const int stripeLines = static_cast<int>(l0 < height ? l0 : height);
+}
+
+bool band_failed(bool ok) {
+  const bool failed = !ok || g_bandOutputOverflow;
   g_bandOutputOverflow = false;
-  const bool ok = tesvel_compress(static_cast<int>(codedWidth), static_cast<int>(height),
-                                  stripeLines, bandData, stdout, bandOutputCallback);
-  if (!ok || g_bandOutputOverflow) {
-    g_bandOutputOverflow = false;
-    std::fputs("one band data compress fail\n", stderr);
-    return 0;
+  if (failed) std::fputs("one band data compress fail\n", stderr);
+  return failed;
+}
+
+void bands_callback(size_t band, const uint8_t* bytes, size_t length, void* ctx) {
+  const uint32_t before = bandOutputLength;
+  bandOutputCallback(bytes, length, nullptr);
+  static_cast<uint32_t*>(ctx)[band] += bandOutputLength - before;
+}
+
+}  // namespace
+
+int compressBand(const uint8_t* bandData, JbigBih bih) {
+  int codedWidth = 0;
+  if (!band_params_ok(bandData, bih, &codedWidth)) return 0;
+  report_wide_lines(bih);
+  // A stripe height beyond the band gives the same stripes as the band height.
+  const int64_t height = bih.ParamImgHeight;
+  const int stripeLines = static_cast<int>(bih.ParamL0 < height ? bih.ParamL0 : height);
+  g_bandOutputOverflow = false;
+  const bool ok = tesvel_compress(codedWidth, static_cast<int>(height), stripeLines, bandData,
+                                  stdout, bandOutputCallback);
+  return band_failed(ok) ? 0 : 1;
+}
+
+int compressBands(const uint8_t* pageData, JbigBih bih, uint32_t* bandSizes) {
+  int codedWidth = 0;
+  if (!band_params_ok(pageData, bih, &codedWidth)) return 0;
+  const int height = static_cast<int>(bih.ParamImgHeight);
+  const int bandLines = static_cast<int>(bih.ParamL0 < height ? bih.ParamL0 : height);
+  const size_t lineBytes = static_cast<size_t>(codedWidth) / 8;
+  std::vector<JbigImage> bands;
+  for (int y = 0; y < height; y += bandLines) {
+    const int lines = height - y < bandLines ? height - y : bandLines;
+    bands.push_back({codedWidth, lines, lines, pageData + static_cast<size_t>(y) * lineBytes});
+    bandSizes[bands.size() - 1] = 0;
+    report_wide_lines(bih);
   }
-  return 1;
+  g_bandOutputOverflow = false;
+  const bool ok = tesvel_compress_images(bands.data(), bands.size(), bandSizes, bands_callback);
+  return band_failed(ok) ? 0 : 1;
 }

@@ -72,6 +72,19 @@ void band_output_free();
 // multiple of 8) get the "param invalid" message without calling it.
 int compressBand(const uint8_t* bandData, JbigBih bih);
 
+// Compresses every band of a band-mode page at once, on the encoder's
+// thread pool (jbig.h): `bih` describes the whole page (ParamImgHeight its
+// lines) and ParamL0 is the band height; band i is lines i * ParamL0 ..
+// of `pageData` (the last band may be shorter), and its bytes are exactly
+// what compressBand gives for a band of that height with L0 = its height.
+// The bands' data are appended, in order, to bandOutputBuffer (counted in
+// bandOutputLength) and band i's byte count is stored in bandSizes[i]
+// (room for ceil(ParamImgHeight / ParamL0) counts).  Messages are
+// compressBand's: the parameter ones once, the 1200-dpi width line once
+// per band, "one band data compress fail" once when any band fails.
+// Result 1, or 0 on failure (the bands before the failing one stay).
+int compressBands(const uint8_t* pageData, JbigBih bih, uint32_t* bandSizes);
+
 // The encoder callback: appends `length` bytes at bandOutputLength, growing
 // the buffer when needed.  `ctx` is not used.
 void bandOutputCallback(const uint8_t* bytes, size_t length, void* ctx);

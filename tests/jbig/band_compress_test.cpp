@@ -219,3 +219,48 @@ TEST_F(AdapterTest, EncoderFailureIsReported) {
   tesvel_jbig::g_spanAlloc = std::malloc;
   EXPECT_EQ(err, "one band data compress fail\n");
 }
+
+// compressBands against compressBand band after band, as the band-mode page
+// path sends a page: bytes, band sizes and messages, with the last band full,
+// one line short, one line long, and the widened 1200-dpi lines.
+TEST_F(AdapterTest, APageCodedAtOnceIsItsBandsOneByOneAtOneTwoAndFourThreads) {
+  struct Case {
+    int width;  // pixels per coded line
+    int lines;
+    bool wide;
+  };
+  for (const Case c : {Case{1024, 3 * 64, false}, Case{1024, 3 * 64 - 1, false},
+                       Case{512, 3 * 64 + 1, false}, Case{2048, 2 * 64 + 7, true}}) {
+    // (mixed_page wants 1024 pixels or more)
+    const Bitmap page = c.width < 1024 ? text_page(c.width, c.lines, 31) : mixed_page(c.width, c.lines, 31);
+    const int64_t paramWidth = c.wide ? c.width / 2 : c.width;
+    bandWideLines = c.wide;
+    // One by one.
+    Bytes expected;
+    std::vector<uint32_t> expectedSizes;
+    std::string expectedErr;
+    for (int y = 0; y < c.lines; y += 64) {
+      const int lines = c.lines - y < 64 ? c.lines - y : 64;
+      bandOutputLength = 0;
+      std::string err;
+      ASSERT_EQ(run(page.line(y), bih(paramWidth, lines, lines), &err), 1);
+      expectedErr += err;
+      expectedSizes.push_back(bandOutputLength);
+      const Bytes band = collected();
+      expected.insert(expected.end(), band.begin(), band.end());
+    }
+    for (int threads : {1, 2, 4}) {
+      SCOPED_TRACE(std::to_string(c.lines) + " lines, " + std::to_string(threads) + " threads");
+      tesvel_jbig_set_threads(threads);
+      band_output_free();
+      std::vector<uint32_t> sizes(expectedSizes.size() + 1, 99);
+      testing::internal::CaptureStderr();
+      ASSERT_EQ(compressBands(page.bits.data(), bih(paramWidth, c.lines, 64), sizes.data()), 1);
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), expectedErr);
+      EXPECT_EQ(collected(), expected);
+      sizes.pop_back();
+      EXPECT_EQ(sizes, expectedSizes);
+    }
+    tesvel_jbig_set_threads(0);
+  }
+}
