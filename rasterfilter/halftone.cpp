@@ -3,19 +3,14 @@
 // One pass over the page.  The tile position is carried as a row and a
 // column counter that wrap at the tile size, so no pixel costs a division.
 // Lines of whole output bytes (the normal case: page widths are multiples
-// of 8) take the fast path: 16 pixels per step with SSE2, 8 (or 4 in the
-// four-level mode) per step in plain code, each output byte built from
-// comparisons held in registers.  Other widths pack pixels as one stream
-// across lines and go through a plain per-pixel loop.
+// of 8) go through the line kernels of halftone_kernels.h, each output
+// byte built from comparisons held in registers.  Other widths pack pixels
+// as one stream across lines and go through a plain per-pixel loop.
 #include "halftone.h"
 
-#include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "halftone_kernels.h"
 #include "job_state.h"
 #include "model_classes.h"
 #include "output_channel.h"
@@ -27,146 +22,10 @@ namespace {
 const char kTxgScreenNote[] = "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n";
 const char kBuiltInScreenNote[] = "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n";
 
-constexpr unsigned kMaxTile = 96;
-constexpr unsigned kStep = 16;  // pixels per SSE2 step
-
-// The screen with every row repeated past the tile's end, so that the 16
-// thresholds of any step, wherever it starts in the tile, lie side by side.
-struct ExtendedScreen {
-  uint8_t rows[kMaxTile][kMaxTile + kStep];
-  unsigned tile;
-};
-
-void extend_screen(const Screen& screen, ExtendedScreen* ext) {
-  ext->tile = screen.tile;
-  for (unsigned r = 0; r < screen.tile; ++r) {
-    const uint8_t* row = screen.cells + static_cast<size_t>(r) * screen.tile;
-    for (unsigned c = 0; c < screen.tile + kStep; ++c) {
-      ext->rows[r][c] = row[c < screen.tile ? c : c - screen.tile];
-    }
-  }
-}
-
-// Per mask byte (bit i = pixel i): the output byte with pixel 0 in the most
-// significant bit, and its number of set bits.
-struct MaskByte {
-  uint8_t packed;
-  uint8_t dots;
-};
-
-constexpr std::array<MaskByte, 256> make_mask_bytes() {
-  std::array<MaskByte, 256> table{};
-  for (unsigned m = 0; m < 256; ++m) {
-    uint8_t packed = 0;
-    uint8_t dots = 0;
-    for (unsigned i = 0; i < 8; ++i) {
-      if (m & (1u << i)) {
-        packed = static_cast<uint8_t>(packed | (0x80u >> i));
-        ++dots;
-      }
-    }
-    table[m] = MaskByte{packed, dots};
-  }
-  return table;
-}
-constexpr std::array<MaskByte, 256> kMaskBytes = make_mask_bytes();
-
 inline unsigned level_of(unsigned grey, unsigned threshold) {
   if (grey == 0) return LevelMap[255];
   const int excess = 255 - static_cast<int>(grey) - static_cast<int>(threshold);
   return LevelMap[excess > 0 ? excess : 0];
-}
-
-inline void advance(unsigned* counter, unsigned step, unsigned tile) {
-  *counter += step;
-  if (*counter >= tile) *counter -= tile;
-}
-
-// One line of whole bytes, one bit a pixel.  `flip` is 0xFF for a
-// negative page.  Returns the 1 bits written.
-uint64_t bilevel_line(const uint8_t* grey, const uint8_t* thresholds, unsigned tile, size_t width,
-                      uint8_t flip, uint8_t* out) {
-  uint64_t dots = 0;
-  unsigned c = 0;
-  size_t j = 0;
-#if defined(__SSE2__)
-  // g >= t is max(g, t) == g; black is its complement unless negative.
-  const __m128i to_black = _mm_set1_epi8(static_cast<char>(flip ^ 0xFF));
-  for (; j + kStep <= width; j += kStep) {
-    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + j));
-    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(thresholds + c));
-    const __m128i ge = _mm_cmpeq_epi8(_mm_max_epu8(g, t), g);
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_xor_si128(ge, to_black)));
-    const MaskByte first = kMaskBytes[mask & 0xFF];
-    const MaskByte second = kMaskBytes[mask >> 8];
-    out[j / 8] = first.packed;
-    out[j / 8 + 1] = second.packed;
-    dots += first.dots + second.dots;
-    advance(&c, kStep, tile);
-  }
-#endif
-  for (; j < width; j += 8) {
-    const uint8_t* g = grey + j;
-    const uint8_t* t = thresholds + c;
-    const unsigned bits = (g[0] < t[0]) << 7 | (g[1] < t[1]) << 6 | (g[2] < t[2]) << 5 |
-                          (g[3] < t[3]) << 4 | (g[4] < t[4]) << 3 | (g[5] < t[5]) << 2 |
-                          (g[6] < t[6]) << 1 | (g[7] < t[7]);
-    const uint8_t byte = static_cast<uint8_t>(bits ^ flip);
-    out[j / 8] = byte;
-    dots += kMaskBytes[byte].dots;  // a byte and its mirror image hold as many bits
-    advance(&c, 8, tile);
-  }
-  return dots;
-}
-
-// One line of whole bytes, two bits a pixel.  `flip` is 0xFF for a
-// negative page (3 - level is the level with both bits flipped).
-void four_level_line(const uint8_t* grey, const uint8_t* thresholds, unsigned tile, size_t width,
-                     uint8_t flip, uint8_t* out) {
-  unsigned c = 0;
-  size_t j = 0;
-#if defined(__SSE2__)
-  // With s = g + t saturated at 255, the level is [s <= 254] + [s <= 231]
-  // + [s <= 191] (LevelMap's steps at 1, 24 and 64 of 255 - s), and 3 for
-  // g == 0.  a <= b is min(a, b) == a, and a true compare is -1.
-  const __m128i flipv = _mm_set1_epi8(static_cast<char>(flip & 3));
-  const __m128i three = _mm_set1_epi8(3);
-  const __m128i k254 = _mm_set1_epi8(static_cast<char>(254));
-  const __m128i k231 = _mm_set1_epi8(static_cast<char>(231));
-  const __m128i k191 = _mm_set1_epi8(static_cast<char>(191));
-  const __m128i lowByte = _mm_set1_epi16(0x00FF);
-  const __m128i lowWord = _mm_set1_epi32(0x0000FFFF);
-  for (; j + kStep <= width; j += kStep) {
-    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + j));
-    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(thresholds + c));
-    const __m128i s = _mm_adds_epu8(g, t);
-    const __m128i le254 = _mm_cmpeq_epi8(_mm_min_epu8(s, k254), s);
-    const __m128i le231 = _mm_cmpeq_epi8(_mm_min_epu8(s, k231), s);
-    const __m128i le191 = _mm_cmpeq_epi8(_mm_min_epu8(s, k191), s);
-    const __m128i black = _mm_and_si128(_mm_cmpeq_epi8(g, _mm_setzero_si128()), three);
-    __m128i level = _mm_sub_epi8(_mm_sub_epi8(_mm_sub_epi8(_mm_setzero_si128(), le254), le231), le191);
-    level = _mm_xor_si128(_mm_or_si128(level, black), flipv);
-    // Pack the bytes of each 32-bit lane, pixel 0 first: pairs into
-    // nibbles (first << 2 | second), then nibble pairs into a byte, then
-    // the four lane bytes side by side.
-    const __m128i pairs = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(level, 2), lowByte),
-                                       _mm_srli_epi16(level, 8));
-    const __m128i quads = _mm_or_si128(_mm_and_si128(_mm_slli_epi32(pairs, 4), lowWord),
-                                       _mm_srli_epi32(pairs, 16));
-    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quads, quads), _mm_setzero_si128());
-    const uint32_t packed = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
-    std::memcpy(out + j / 4, &packed, sizeof packed);
-    advance(&c, kStep, tile);
-  }
-#endif
-  for (; j < width; j += 4) {
-    const uint8_t* g = grey + j;
-    const uint8_t* t = thresholds + c;
-    const unsigned byte = level_of(g[0], t[0]) << 6 | level_of(g[1], t[1]) << 4 |
-                          level_of(g[2], t[2]) << 2 | level_of(g[3], t[3]);
-    out[j / 4] = static_cast<uint8_t>(byte ^ flip);
-    advance(&c, 4, tile);
-  }
 }
 
 // Any width: the pixels form one stream of `bits`-bit values across lines,
@@ -232,11 +91,12 @@ uint64_t dither_bilevel(const uint8_t* grey, size_t width, size_t lines, Screen 
   if (width % 8 != 0) return dither_stream(grey, width, lines, screen, invert, 1, out);
   ExtendedScreen ext;
   extend_screen(screen, &ext);
+  const BilevelLineFn line = halftone_kernels().bilevel;
   const uint8_t flip = invert ? 0xFF : 0x00;
   uint64_t dots = 0;
   unsigned r = 0;
   for (size_t k = 0; k < lines; ++k) {
-    dots += bilevel_line(grey + k * width, ext.rows[r], ext.tile, width, flip, out + k * (width / 8));
+    dots += line(grey + k * width, ext.rows[r], ext.tile, width, flip, out + k * (width / 8));
     if (++r == ext.tile) r = 0;
   }
   return dots;
@@ -250,12 +110,75 @@ void dither_four_level(const uint8_t* grey, size_t width, size_t lines, Screen s
   }
   ExtendedScreen ext;
   extend_screen(screen, &ext);
+  const FourLevelLineFn line = halftone_kernels().fourLevel;
   const uint8_t flip = invert ? 0xFF : 0x00;
   unsigned r = 0;
   for (size_t k = 0; k < lines; ++k) {
-    four_level_line(grey + k * width, ext.rows[r], ext.tile, width, flip, out + k * (width / 4));
+    line(grey + k * width, ext.rows[r], ext.tile, width, flip, out + k * (width / 4));
     if (++r == ext.tile) r = 0;
   }
+}
+
+LineDitherer::LineDitherer(Screen screen, bool fourLevel, bool invert, size_t width, size_t height,
+                           uint8_t* page)
+    : screen_(new ExtendedScreen),
+      bits_(fourLevel ? 2 : 1),
+      flip_(invert ? 0xFF : 0x00),
+      width_(width),
+      height_(height),
+      page_(page) {
+  extend_screen(screen, screen_.get());
+}
+
+LineDitherer::~LineDitherer() = default;
+
+// One pixel's value into the zero-filled page, at its place in the stream
+// of `bits_`-bit values (a value never straddles a byte).
+void LineDitherer::put(size_t pixel, unsigned value) {
+  const size_t bit = pixel * bits_;
+  page_[bit / 8] = static_cast<uint8_t>(page_[bit / 8] | value << (8 - bits_ - bit % 8));
+}
+
+uint64_t LineDitherer::row(const uint8_t* grey, size_t row) {
+  const ExtendedScreen& ext = *screen_;
+  const uint8_t* thresholds = ext.rows[row % ext.tile];
+  const size_t first = row * width_;
+  if (bits_ == 1 && width_ % 8 == 0)
+    return halftone_kernels().bilevel(grey, thresholds, ext.tile, width_, flip_, page_ + first / 8);
+  if (bits_ == 2 && width_ % 4 == 0) {
+    halftone_kernels().fourLevel(grey, thresholds, ext.tile, width_, flip_, page_ + first / 4);
+    return 0;
+  }
+  const unsigned flip = flip_ & ((1u << bits_) - 1);
+  uint64_t dots = 0;
+  unsigned c = 0;
+  for (size_t x = 0; x < width_; ++x) {
+    const unsigned value = (bits_ == 1 ? grey[x] < thresholds[c] : level_of(grey[x], thresholds[c])) ^ flip;
+    if (bits_ == 1) dots += value;
+    put(first + x, value);
+    if (++c == ext.tile) c = 0;
+  }
+  return dots;
+}
+
+uint64_t LineDitherer::column(const uint8_t* grey, size_t column) {
+  const ExtendedScreen& ext = *screen_;
+  const unsigned c = static_cast<unsigned>(column % ext.tile);
+  const unsigned flip = flip_ & ((1u << bits_) - 1);
+  uint64_t dots = 0;
+  unsigned r = 0;
+  for (size_t y = 0; y < height_; ++y) {
+    const unsigned threshold = ext.rows[r][c];
+    const unsigned value = (bits_ == 1 ? grey[y] < threshold : level_of(grey[y], threshold)) ^ flip;
+    if (bits_ == 1) dots += value;
+    put(y * width_ + column, value);
+    if (++r == ext.tile) r = 0;
+  }
+  return dots;
+}
+
+void writeHalftoneNote(int modelClass) {
+  writeDiag(uses_txg_screen(modelClass, g_job.modelName) ? kTxgScreenNote : kBuiltInScreenNote);
 }
 
 int HalftoneDither(const uint8_t* pGrayImgBuf, unsigned fwImgWPixel, int fwImgHPixel,
@@ -265,7 +188,7 @@ int HalftoneDither(const uint8_t* pGrayImgBuf, unsigned fwImgWPixel, int fwImgHP
   // every column is dithered alike.
   (void)validColumns;
   // The log line comes first, whatever the buffers hold.
-  writeDiag(uses_txg_screen(modelClass, g_job.modelName) ? kTxgScreenNote : kBuiltInScreenNote);
+  writeHalftoneNote(modelClass);
   if (pGrayImgBuf == nullptr || pMonoImgBuf == nullptr) return 0;
   if (modelClass != PLATFORM_C && modelClass != PLATFORM_Z && modelClass != PLATFORM_M) return 0;
   if (fwImgHPixel <= 0 || fwImgWPixel == 0) return 1;

@@ -2,15 +2,32 @@
 // per pixel, 0 black, 255 white) becomes the bit-packed page the printer
 // prints, by ordered dithering against a threshold screen.
 //
-// The dithering itself is pure (dither_bilevel, dither_four_level);
-// HalftoneDither adds the screen choice, its debug line and the job-wide
-// dot count.
+// The dithering itself is pure (dither_bilevel, dither_four_level, and
+// LineDitherer for a page that arrives line by line); HalftoneDither adds
+// the screen choice, its debug line and the job-wide dot count.
+//
+// The inner loops use the processor's vector instructions (SSE2 or AVX2
+// on x86-64, chosen when the process first dithers; NEON on arm64), all
+// giving the same bits as the plain code.  The environment variable
+// TESVEL_HALFTONE_ISA=portable, read once, makes the process use the plain
+// code instead ("sse2", "avx2" and "neon" pick that set when the processor
+// has it), so that whole jobs can be compared across the two.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace rf {
+
+enum class HalftoneIsa { kPortable, kSse2, kAvx2, kNeon };
+
+// The kernels this process uses, and their name ("portable", "sse2"...).
+HalftoneIsa active_halftone_isa();
+const char* halftone_isa_name(HalftoneIsa isa);
+// Switches the process to another set of kernels (tests); false, with
+// nothing changed, when this build or processor has no such set.
+bool use_halftone_isa(HalftoneIsa isa);
 
 // A threshold screen: tile x tile cells, row-major.
 struct Screen {
@@ -44,6 +61,40 @@ uint64_t dither_bilevel(const uint8_t* grey, size_t width, size_t lines, Screen 
 // 3 - level with `invert`.  Writes mono_page_bytes(width, lines, true) bytes.
 void dither_four_level(const uint8_t* grey, size_t width, size_t lines, Screen screen, bool invert,
                        uint8_t* out);
+
+struct ExtendedScreen;
+
+// Dithers a page whose grey lines arrive one at a time, in any order, into
+// the bit-packed page of dither_bilevel (or dither_four_level): page pixel
+// (x, y) goes to bit (y * width + x) * bits of `page`, which must start
+// zero-filled and hold mono_page_bytes(width, height, fourLevel) bytes.
+// The screen is taken at the page position, so a page built from turned
+// lines is the page the whole-page functions make of the turned page.
+class LineDitherer {
+ public:
+  LineDitherer(Screen screen, bool fourLevel, bool invert, size_t width, size_t height, uint8_t* page);
+  ~LineDitherer();
+  LineDitherer(const LineDitherer&) = delete;
+  LineDitherer& operator=(const LineDitherer&) = delete;
+
+  // Page row `row` from `width` grey pixels.  Returns the 1 bits written
+  // (bilevel pages; 0 for four levels).
+  uint64_t row(const uint8_t* grey, size_t row);
+  // Page column `column` from `height` grey pixels, top row first.
+  uint64_t column(const uint8_t* grey, size_t column);
+
+ private:
+  void put(size_t pixel, unsigned value);
+
+  std::unique_ptr<ExtendedScreen> screen_;
+  unsigned bits_;
+  uint8_t flip_;
+  size_t width_, height_;
+  uint8_t* page_;
+};
+
+// The screen's debug line on the CUPS log, as HalftoneDither writes it.
+void writeHalftoneNote(int modelClass);
 
 // Dithers a page of fwImgWPixel x fwImgHPixel grey pixels into pMonoImgBuf
 // (at least mono_page_bytes() bytes).  First writes the screen's debug
