@@ -75,7 +75,21 @@ typedef void (*JbigImagesCallback)(size_t image, const uint8_t* bytes, size_t le
 bool tesvel_compress_images(const JbigImage* images, size_t count, void* data_out_ctx,
                             JbigImagesCallback cb);
 
-// Threads tesvel_compress_images may use from now on, the caller's
+// One image coded on the pool while the caller goes on (halftoning the
+// next band or page, say).  tesvel_compress_start takes tesvel_compress's
+// arguments (the image's lines must stay as they are until the finish)
+// and returns at once; tesvel_compress_finish waits for the image, makes
+// exactly tesvel_compress's callback calls on the calling thread, returns
+// its result and frees the pending image.  Each started image is finished
+// once; images may be finished in any order.  With one thread, or when
+// the pool has not begun the image yet, the finish codes it itself.
+// start returns null only when it has no memory for the pending image.
+struct JbigPending;
+JbigPending* tesvel_compress_start(const JbigImage* image, void* data_out_ctx,
+                                   JbigOutputCallback cb);
+bool tesvel_compress_finish(JbigPending* pending);
+
+// Threads tesvel_compress_images and tesvel_compress_start may use from now on, the caller's
 // included: 1..4, or 0 for the default (TESVEL_JBIG_THREADS, else the
 // core count, at most 4).  Other values are taken as the nearest of 1 and 4.
 void tesvel_jbig_set_threads(int threads);

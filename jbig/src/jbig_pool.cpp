@@ -146,9 +146,8 @@ void keep_stripe(SpanChain& chain, void* sink_ctx) {
   static_cast<ImageResult*>(sink_ctx)->stripes.push_back(chain);  // capacity reserved
 }
 
-void code_one(Batch& b, size_t i) {
-  const JbigImage& img = b.images[i];
-  ImageResult& r = b.results[i];
+// Codes one image into `r`, its stripes kept.
+void code_kept(const JbigImage& img, const void* ctx, bool cbGiven, ImageResult& r) {
   bool room = true;
   if (img.height > 0 && img.l0 > 0) {
     try {
@@ -157,7 +156,12 @@ void code_one(Batch& b, size_t i) {
       room = false;
     }
   }
-  r.ok = room && code_image(img.width, img.height, img.l0, img.data, b.ctx, b.cbGiven, keep_stripe, &r);
+  r.ok = room && code_image(img.width, img.height, img.l0, img.data, ctx, cbGiven, keep_stripe, &r);
+}
+
+void code_one(Batch& b, size_t i) {
+  ImageResult& r = b.results[i];
+  code_kept(b.images[i], b.ctx, b.cbGiven, r);
   std::lock_guard<std::mutex> lock(b.m);
   r.done = true;
   b.cv.notify_all();  // under the lock: the caller may end the batch once it sees this
@@ -259,6 +263,60 @@ bool code_in_turn(const JbigImage* images, size_t count, void* ctx, JbigImagesCa
 }
 
 }  // namespace
+
+// An image coded on the pool while its caller goes on.
+struct JbigPending {
+  JbigImage image;
+  void* ctx;
+  JbigOutputCallback cb;
+  bool cbGiven;
+  bool queued;         // handed to the pool
+  ImageResult result;  // result.done guarded by m
+  std::mutex m;
+  std::condition_variable cv;
+};
+
+namespace {
+
+void code_pending(void* arg) {
+  JbigPending& p = *static_cast<JbigPending*>(arg);
+  code_kept(p.image, p.ctx, p.cbGiven, p.result);
+  std::lock_guard<std::mutex> lock(p.m);
+  p.result.done = true;
+  p.cv.notify_all();  // under the lock: tesvel_compress_finish may free p once it sees this
+}
+
+}  // namespace
+
+JbigPending* tesvel_compress_start(const JbigImage* image, void* data_out_ctx,
+                                   JbigOutputCallback cb) {
+  JbigPending* p = new (std::nothrow) JbigPending;
+  if (p == nullptr) return nullptr;
+  p->image = *image;
+  p->ctx = data_out_ctx;
+  p->cb = cb;
+  p->cbGiven = cb != nullptr;
+  // With one thread, or no pool thread to be had, the caller codes it in
+  // tesvel_compress_finish.
+  p->queued = tesvel_jbig_threads() > 1 && pool().ensure(1) > 0 && pool().post(Task{code_pending, p});
+  return p;
+}
+
+bool tesvel_compress_finish(JbigPending* p) {
+  // Not started yet (or never queued): coded here and now, not waited for.
+  if (!p->queued || pool().cancel(p) == 1) code_pending(p);
+  {
+    std::unique_lock<std::mutex> lock(p->m);
+    p->cv.wait(lock, [p] { return p->result.done; });
+  }
+  const bool ok = p->result.ok;
+  for (SpanChain& chain : p->result.stripes) {
+    chain_deliver(chain, p->cb, p->ctx);
+    chain_free(chain);
+  }
+  delete p;
+  return ok;
+}
 
 void tesvel_jbig_set_threads(int threads) {
   g_threads.store(threads == 0 ? 0 : clamp_threads(threads));

@@ -333,3 +333,25 @@ TEST(JbigT82, ABatchStopsAtItsFirstBadImageAsCallsInTurnWould) {
   }
 }
 #endif
+
+TEST(JbigT82, ImagesStartedOnThePoolAreEachImageAloneInAnyOrderOfFinishing) {
+  const std::vector<BatchImage> batch = batch_of_every_kind();
+  for (int threads : {1, 2, 4}) {
+    ThreadCount count(threads);
+    std::vector<Capture> got(batch.size());
+    std::vector<JbigPending*> pending;
+    for (size_t i = 0; i < batch.size(); ++i) {
+      const Bitmap& b = batch[i].bitmap;
+      const JbigImage image = {b.width, b.height, batch[i].l0, b.bits.data()};
+      pending.push_back(tesvel_compress_start(&image, &got[i], capture_callback));
+      ASSERT_NE(pending.back(), nullptr);
+    }
+    for (size_t i = batch.size(); i-- > 0;) EXPECT_TRUE(tesvel_compress_finish(pending[i]));
+    for (size_t i = 0; i < batch.size(); ++i) {
+      const Bitmap& b = batch[i].bitmap;
+      Capture alone;
+      ASSERT_TRUE(encode_into(alone, b.width, b.height, batch[i].l0, b.bits.data()));
+      EXPECT_TRUE(got[i].calls == alone.calls) << batch[i].what << ", " << threads << " threads";
+    }
+  }
+}
