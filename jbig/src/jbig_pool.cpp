@@ -298,7 +298,8 @@ JbigPending* tesvel_compress_start(const JbigImage* image, void* data_out_ctx,
   p->cbGiven = cb != nullptr;
   // With one thread, or no pool thread to be had, the caller codes it in
   // tesvel_compress_finish.
-  p->queued = tesvel_jbig_threads() > 1 && pool().ensure(1) > 0 && pool().post(Task{code_pending, p});
+  const size_t helpers = static_cast<size_t>(tesvel_jbig_threads()) - 1;
+  p->queued = helpers > 0 && pool().ensure(helpers) > 0 && pool().post(Task{code_pending, p});
   return p;
 }
 
