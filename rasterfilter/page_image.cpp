@@ -82,50 +82,68 @@ int send_chunk_stream(const JbigBih& bih, const std::vector<uint8_t>& out, size_
 
 }  // namespace
 
+namespace {
+
+// The band header of band `index` in front of its data at `at`.
+void put_band_header(std::vector<uint8_t>& out, size_t at, const JbigBih& bih, uint32_t lines,
+                     uint32_t compressedSize, uint32_t index) {
+  BandHeaderFields f;
+  f.p = bih.P;
+  f.width = static_cast<uint32_t>(bih.ParamImgWidth);
+  f.lines = lines;
+  f.mx = bih.MX;
+  f.my = bih.MY;
+  f.order = bih.Order;
+  f.options = bih.Options;
+  f.compressedSize = compressedSize;
+  f.bandIndex = index;
+  fillCmdBandHeader(out.data() + at, f);
+}
+
+void keep_checksum(const uint8_t* data, size_t n) {
+  g_job.imageChecksum = static_cast<uint8_t>(byte_sum(data, n) + kUelCmdCSum);
+}
+
+// Bands of kBandLines lines, each its own JBIG image behind its header,
+// coded together straight from the page.  `bih` is left as the last band's.
+void compress_banded(const PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, size_t height) {
+  const size_t bandCount = (height + kBandLines - 1) / kBandLines;
+  std::vector<uint32_t> sizes(bandCount, 0);
+  bih.ParamL0 = kBandLines;
+  const bool ok = compressBands(rec.pageBitmap, bih, sizes.data()) == 1;
+  size_t from = 0;
+  for (size_t i = 0; i < bandCount; ++i) {
+    const size_t lines = (i + 1 == bandCount && height % kBandLines != 0) ? height % kBandLines : kBandLines;
+    bih.ParamImgHeight = static_cast<int64_t>(lines);
+    bih.ParamL0 = static_cast<int64_t>(lines);
+    const size_t at = out.size();
+    out.resize(at + kLenBandHeader);
+    put_band_header(out, at, bih, static_cast<uint32_t>(lines), sizes[i], static_cast<uint32_t>(i));
+    out.insert(out.end(), bandOutputBuffer + from, bandOutputBuffer + from + sizes[i]);
+    from += sizes[i];
+  }
+  if (ok && bandCount > 0) keep_checksum(bandOutputBuffer + from - sizes[bandCount - 1], sizes[bandCount - 1]);
+}
+
+}  // namespace
+
 size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, int mode) {
   const bool wide = bandWideLines;
   const size_t lineBytes = static_cast<size_t>(bih.ParamImgWidth) / 8 * (wide ? 2 : 1);
   const size_t height = static_cast<size_t>(bih.ParamImgHeight);
-  const bool banded = mode == 2;
-  const size_t bandCount = banded ? (height + kBandLines - 1) / kBandLines : 1;
-  const size_t stride = banded ? lineBytes * kBandLines : lineBytes * height;
-
-  std::vector<uint8_t> band(stride);
+  // The coder's buffer and `out` grow as needed; an eighth of the page is
+  // room enough for most pages without reserving address space for the worst.
+  const size_t room = lineBytes * height / 8 + 65536;
   out.clear();
-  out.reserve(2 * lineBytes * height);
-  if (!band_output_allocate(2 * stride)) throw std::bad_alloc();
-
-  for (size_t i = 0; i < bandCount; ++i) {
-    size_t bandHeaderAt = out.size();
-    size_t lines = height;
-    if (banded) {
-      std::memset(band.data(), 0, band.size());
-      lines = (i + 1 == bandCount && height % kBandLines != 0) ? height % kBandLines : kBandLines;
-      bih.ParamImgHeight = static_cast<int64_t>(lines);
-      bih.ParamL0 = static_cast<int64_t>(lines);
-      std::memcpy(band.data(), rec.pageBitmap + i * stride, lines * lineBytes);
-      out.resize(out.size() + kLenBandHeader);
-    } else {
-      std::memcpy(band.data(), rec.pageBitmap, stride);
-    }
-    if (compressBand(band.data(), bih) == 1)
-      g_job.imageChecksum = static_cast<uint8_t>(byte_sum(bandOutputBuffer, bandOutputLength) + kUelCmdCSum);
-    if (banded) {
-      BandHeaderFields f;
-      f.p = bih.P;
-      f.width = static_cast<uint32_t>(bih.ParamImgWidth);
-      f.lines = static_cast<uint32_t>(lines);
-      f.mx = bih.MX;
-      f.my = bih.MY;
-      f.order = bih.Order;
-      f.options = bih.Options;
-      f.compressedSize = bandOutputLength;
-      f.bandIndex = static_cast<uint32_t>(i);
-      fillCmdBandHeader(out.data() + bandHeaderAt, f);
-    }
+  out.reserve(room);
+  if (!band_output_allocate(room)) throw std::bad_alloc();
+  if (mode == 2) {
+    compress_banded(rec, bih, out, height);
+  } else {
+    if (compressBand(rec.pageBitmap, bih) == 1) keep_checksum(bandOutputBuffer, bandOutputLength);
     out.insert(out.end(), bandOutputBuffer, bandOutputBuffer + bandOutputLength);
-    bandOutputLength = 0;
   }
+  bandOutputLength = 0;
   band_output_free();
   return out.size();
 }
