@@ -13,6 +13,7 @@
 
 #include "jbig.h"
 #include "jbig_image.h"
+#include "jbig_pool.h"
 
 using namespace tesvel_jbig;
 
@@ -22,15 +23,19 @@ constexpr int kMaxThreads = 4;
 
 int clamp_threads(int n) { return n < 1 ? 1 : n > kMaxThreads ? kMaxThreads : n; }
 
-// TESVEL_JBIG_THREADS when it is 1..4, else the core count (at most 4);
-// worked out once per process.
+}  // namespace
+
+int tesvel_jbig::threads_from(const char* env, unsigned cores) {
+  if (env != nullptr && env[0] >= '1' && env[0] <= '4' && env[1] == '\0') return env[0] - '0';
+  return clamp_threads(cores == 0 ? 1 : cores > kMaxThreads ? kMaxThreads : static_cast<int>(cores));
+}
+
+namespace {
+
+// Worked out once per process.
 int default_threads() {
-  static const int n = [] {
-    const char* env = std::getenv("TESVEL_JBIG_THREADS");
-    if (env != nullptr && env[0] >= '1' && env[0] <= '4' && env[1] == '\0') return env[0] - '0';
-    const unsigned cores = std::thread::hardware_concurrency();
-    return clamp_threads(cores == 0 ? 1 : static_cast<int>(cores));
-  }();
+  static const int n =
+      threads_from(std::getenv("TESVEL_JBIG_THREADS"), std::thread::hardware_concurrency());
   return n;
 }
 

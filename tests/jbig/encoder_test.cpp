@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "encoder_util.h"
 #include "jbig.h"
+#include "jbig_pool.h"
 #include "jbig_span.h"
 #include "test_images.h"
 
@@ -259,38 +259,33 @@ TEST(JbigEncoderDeathTest, FailedPreconditionStopsWithTheAssertionText) {
 #endif
 
 
-// The environment is read once per process, so each case runs in a
-// process of its own (the threadsafe death-test style starts one).
-TEST(JbigThreadsDeathTest, CountIsTheSetOneElseTheEnvironmentsElseTheCoresUpToFour) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const unsigned cores = std::thread::hardware_concurrency();
-  const int automatic = cores == 0 ? 1 : cores > 4 ? 4 : static_cast<int>(cores);
-  EXPECT_EXIT(
-      {
-        setenv("TESVEL_JBIG_THREADS", "3", 1);
-        std::exit(tesvel_jbig_threads());
-      },
-      testing::ExitedWithCode(3), "");
-  EXPECT_EXIT(
-      {
-        setenv("TESVEL_JBIG_THREADS", "5", 1);  // out of range: ignored
-        std::exit(tesvel_jbig_threads());
-      },
-      testing::ExitedWithCode(automatic), "");
-  EXPECT_EXIT(
-      {
-        setenv("TESVEL_JBIG_THREADS", "1", 1);
-        const int before = tesvel_jbig_threads();
-        setenv("TESVEL_JBIG_THREADS", "2", 1);  // too late: already read
-        tesvel_jbig_set_threads(4);
-        const int set = tesvel_jbig_threads();
-        tesvel_jbig_set_threads(0);
-        std::exit(before * 100 + set * 10 + tesvel_jbig_threads());
-      },
-      testing::ExitedWithCode(141), "");
+TEST(JbigThreads, CountIsTheSetOneElseTheEnvironmentsElseTheCoresUpToFour) {
+  struct Case {
+    const char* env;
+    unsigned cores;
+    int threads;
+  };
+  for (const Case c : {Case{"3", 2, 3}, Case{"1", 4, 1}, Case{"4", 1, 4}, Case{nullptr, 2, 2},
+                       Case{nullptr, 16, 4}, Case{nullptr, 0, 1}, Case{"5", 2, 2}, Case{"0", 3, 3},
+                       Case{"", 2, 2}, Case{"2x", 1, 1}, Case{"-1", 2, 2}}) {
+    EXPECT_EQ(tesvel_jbig::threads_from(c.env, c.cores), c.threads)
+        << (c.env ? c.env : "unset") << ", " << c.cores << " cores";
+  }
+  // The environment is read once: a later change is not seen.
+  const int automatic = tesvel_jbig_threads();
+  const char* before = std::getenv("TESVEL_JBIG_THREADS");
+  const std::string saved = before ? before : "";
+  setenv("TESVEL_JBIG_THREADS", automatic == 1 ? "2" : "1", 1);
+  EXPECT_EQ(tesvel_jbig_threads(), automatic);
+  if (before != nullptr) {
+    setenv("TESVEL_JBIG_THREADS", saved.c_str(), 1);
+  } else {
+    unsetenv("TESVEL_JBIG_THREADS");
+  }
   tesvel_jbig_set_threads(9);
   EXPECT_EQ(tesvel_jbig_threads(), 4);
   tesvel_jbig_set_threads(-2);
   EXPECT_EQ(tesvel_jbig_threads(), 1);
   tesvel_jbig_set_threads(0);
+  EXPECT_EQ(tesvel_jbig_threads(), automatic);
 }
