@@ -82,7 +82,8 @@ bool is_all_zero(const uint8_t* p, size_t n) {
   return p[0] == 0 && (n == 1 || std::memcmp(p, p + 1, n - 1) == 0);
 }
 
-// Codes lines y0 .. y1-1 of the image into the stripe's chain: per line the
+// Codes lines y0 .. y1-1 of the image into the stripe's chain (the whole
+// stripe or the part of it whose lines are ready): per line the
 // typical-prediction decision (a line equal to the line above, or a white
 // first line, is typical and costs only that decision), then the pixels of
 // a line that is not typical.  The statistics and LTP_prev carry over from
@@ -138,8 +139,8 @@ void deliver_now(SpanChain& chain, void* sink_ctx) {
 
 namespace tesvel_jbig {
 
-bool code_image(int width, int height, int l0, const uint8_t* data, const void* data_out_ctx,
-                bool cb_given, StripeSink sink, void* sink_ctx) {
+bool coder_begin(ImageCoder& c, int width, int height, int l0, const uint8_t* data,
+                 const void* data_out_ctx, bool cb_given) {
   JBIG_REQUIRE(width != 0);
   JBIG_REQUIRE(height != 0);
   JBIG_REQUIRE((width & 0b0111) == 0);
@@ -149,17 +150,31 @@ bool code_image(int width, int height, int l0, const uint8_t* data, const void* 
   JBIG_REQUIRE(width > 0);
   JBIG_REQUIRE(height > 0);
   JBIG_REQUIRE(l0 > 0);
+  std::memset(c.s.st, 0, sizeof c.s.st);  // state 0, MPS 0: once per image, not per stripe
+  c.LTP_prev = 0;
+  c.data = data;
+  c.bpl = static_cast<size_t>(width) / 8;
+  c.height = height;
+  c.l0 = l0;
+  c.y = 0;
+  c.stripeEnd = 0;
+  return true;
+}
 
-  const size_t bpl = static_cast<size_t>(width) / 8;
-  JbigEncoderState s;
-  std::memset(s.st, 0, sizeof s.st);  // state 0, MPS 0: once per image, not per stripe
-  unsigned LTP_prev = 0;
-  // 64-bit line numbers: y0 + l0 may pass INT_MAX.
-  for (int64_t y0 = 0; y0 < height; y0 += l0) {
-    const int64_t y1 = height - y0 > l0 ? y0 + l0 : height;
-    if (!chain_start(s.out)) return false;
-    arith_init(s);
-    code_stripe(s, LTP_prev, data, bpl, y0, y1);
+bool coder_advance(ImageCoder& c, int64_t ready, StripeSink sink, void* sink_ctx) {
+  JbigEncoderState& s = c.s;
+  if (ready > c.height) ready = c.height;
+  while (c.y < ready) {
+    if (c.y == c.stripeEnd) {  // a stripe begins
+      if (!chain_start(s.out)) return false;
+      arith_init(s);
+      // 64-bit line numbers: y + l0 may pass INT_MAX.
+      c.stripeEnd = c.height - c.y > c.l0 ? c.y + c.l0 : c.height;
+    }
+    const int64_t to = ready < c.stripeEnd ? ready : c.stripeEnd;
+    code_stripe(s, c.LTP_prev, c.data, c.bpl, c.y, to);
+    c.y = to;
+    if (c.y < c.stripeEnd) break;
     arith_flush(s);
     chain_trim_trailing_zeros(s.out);
     chain_put(s.out, kEsc);  // the marker's 0xFF is not stuffed
@@ -171,6 +186,13 @@ bool code_image(int width, int height, int l0, const uint8_t* data, const void* 
     sink(s.out, sink_ctx);
   }
   return true;
+}
+
+bool code_image(int width, int height, int l0, const uint8_t* data, const void* data_out_ctx,
+                bool cb_given, StripeSink sink, void* sink_ctx) {
+  ImageCoder c;
+  return coder_begin(c, width, height, l0, data, data_out_ctx, cb_given) &&
+         coder_advance(c, height, sink, sink_ctx);
 }
 
 }  // namespace tesvel_jbig

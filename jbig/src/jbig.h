@@ -89,7 +89,24 @@ JbigPending* tesvel_compress_start(const JbigImage* image, void* data_out_ctx,
                                    JbigOutputCallback cb);
 bool tesvel_compress_finish(JbigPending* pending);
 
-// Threads tesvel_compress_images and tesvel_compress_start may use from now on, the caller's
+// One image coded on a pool thread while its lines are being made (a page
+// halftoned band by band goes straight into the coder).  `data` is where
+// the whole image's lines will be, width / 8 bytes apart, as for
+// tesvel_compress.  tesvel_lines_ready(coder, n) says lines 0 .. n-1 are
+// there now (they must not change afterwards): the pool thread codes them,
+// and the stripes finished so far are handed to `cb` on the calling
+// thread.  tesvel_lines_finish waits for the rest, delivers it and frees
+// the coder: true when every line was made ready and coded.  The bytes and
+// callback calls are exactly tesvel_compress's.  With one thread the
+// lines are coded inside tesvel_lines_ready.  start returns null after a
+// failed precondition (reported as tesvel_compress does) or without memory.
+struct JbigLineCoder;
+JbigLineCoder* tesvel_lines_start(int width, int height, int l0, const uint8_t* data,
+                                  void* data_out_ctx, JbigOutputCallback cb);
+void tesvel_lines_ready(JbigLineCoder* coder, int lines);
+bool tesvel_lines_finish(JbigLineCoder* coder);
+
+// Threads tesvel_compress_images, tesvel_compress_start and tesvel_lines_start may use from now on, the caller's
 // included: 1..4, or 0 for the default (TESVEL_JBIG_THREADS, else the
 // core count, at most 4).  Other values are taken as the nearest of 1 and 4.
 void tesvel_jbig_set_threads(int threads);

@@ -1,6 +1,7 @@
-// tesvel_compress_images: independent images coded on a small pool of
-// threads that lives as long as the process, delivered in order on the
-// calling thread.  The thread count rules are in jbig.h.
+// The pool of threads that lives as long as the process, and the calls
+// that code whole images on it: tesvel_compress_images (independent images
+// delivered in order on the calling thread) and tesvel_compress_start /
+// finish.  The thread count rules are in jbig.h.
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -268,6 +269,10 @@ bool code_in_turn(const JbigImage* images, size_t count, void* ctx, JbigImagesCa
 }
 
 }  // namespace
+
+size_t tesvel_jbig::pool_ensure(size_t n) { return pool().ensure(n); }
+bool tesvel_jbig::pool_post(void (*run)(void*), void* arg) { return pool().post(Task{run, arg}); }
+bool tesvel_jbig::pool_cancel(void* arg) { return pool().cancel(arg) != 0; }
 
 // An image coded on the pool while its caller goes on.
 struct JbigPending {

@@ -4,6 +4,7 @@
 // BIH built from the encoder's values.  JBIG-KIT is a test-only dependency.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -353,5 +354,37 @@ TEST(JbigT82, ImagesStartedOnThePoolAreEachImageAloneInAnyOrderOfFinishing) {
       ASSERT_TRUE(encode_into(alone, b.width, b.height, batch[i].l0, b.bits.data()));
       EXPECT_TRUE(got[i].calls == alone.calls) << batch[i].what << ", " << threads << " threads";
     }
+  }
+}
+
+TEST(JbigT82, AnImageCodedAsItsLinesArriveIsTheImageCodedWhole) {
+  const std::vector<BatchImage> batch = batch_of_every_kind();
+  for (int threads : {1, 2, 4}) {
+    ThreadCount count(threads);
+    for (const BatchImage& image : batch) {
+      SCOPED_TRACE(image.what + ", " + std::to_string(threads) + " threads");
+      const Bitmap& b = image.bitmap;
+      Capture got;
+      JbigLineCoder* coder =
+          tesvel_lines_start(b.width, b.height, image.l0, b.bits.data(), &got, capture_callback);
+      ASSERT_NE(coder, nullptr);
+      // Uneven steps: stripes end inside a step, at its end, and across several.
+      for (int lines : {1, 2, 37, 64, 65, 200, 1000}) tesvel_lines_ready(coder, std::min(lines, b.height));
+      tesvel_lines_ready(coder, b.height);
+      EXPECT_TRUE(tesvel_lines_finish(coder));
+      Capture alone;
+      ASSERT_TRUE(encode_into(alone, b.width, b.height, image.l0, b.bits.data()));
+      EXPECT_TRUE(got.calls == alone.calls);
+    }
+    // Finishing before the last line: the whole stripes only, and false.
+    const Bitmap b = photo_page(256, 100, 721);
+    Capture got;
+    JbigLineCoder* coder = tesvel_lines_start(b.width, b.height, 40, b.bits.data(), &got, capture_callback);
+    tesvel_lines_ready(coder, 99);
+    EXPECT_FALSE(tesvel_lines_finish(coder));
+    const auto stripes = split_stripes(got.bytes());
+    const auto whole = split_stripes(encode(b, 40));
+    ASSERT_EQ(stripes.size(), 2u);
+    EXPECT_TRUE(stripes[0] == whole[0] && stripes[1] == whole[1]);
   }
 }
