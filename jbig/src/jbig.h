@@ -11,12 +11,17 @@
 // Threads.  The stripes of one image are NOT independent: they end with
 // SDNORM, so the probability states of all 1024 contexts carry from one
 // stripe into the next (only the coder registers restart).  Working those
-// states out ahead costs as much as coding the stripes, so one image is
-// always coded on the calling thread.  Separate images (the 256-line bands
-// a band-mode page is sent in, or several pages) share nothing, and
-// tesvel_compress_images codes those on a small pool of threads, each
-// image's bytes exactly what tesvel_compress gives for it, delivered in
-// order on the calling thread.
+// states out ahead costs as much as coding the stripes (measured: a pass
+// that only tracks the states takes the coder's whole time), so one image
+// is coded by one thread.  What the pool of threads below gives instead:
+//   - separate images (the 256-line bands a band-mode page is sent in, or
+//     several pages) share nothing: tesvel_compress_images codes them at
+//     once;
+//   - an image can be coded beside the caller's own work: while the next
+//     page is read (tesvel_compress_start / finish) or while its own lines
+//     are being halftoned (tesvel_lines_*).
+// Every one of them gives exactly tesvel_compress's bytes and callback
+// calls, made on the calling thread.
 //
 // The pool's size is the machine's core count, at most 4, unless
 //   - the environment variable TESVEL_JBIG_THREADS (1..4) says otherwise:
@@ -24,8 +29,8 @@
 //     processes can be run at a chosen count; other values are ignored;
 //   - or tesvel_jbig_set_threads(n) was called, which wins over both.
 // One thread means no pool at all: everything is coded on the caller.  The
-// pool's threads live until the process exits; they are started at the
-// first batch that needs them.
+// pool's threads are started by the first call that needs them and are
+// joined when the process exits.
 #pragma once
 
 #include <cstddef>
@@ -106,9 +111,9 @@ JbigLineCoder* tesvel_lines_start(int width, int height, int l0, const uint8_t* 
 void tesvel_lines_ready(JbigLineCoder* coder, int lines);
 bool tesvel_lines_finish(JbigLineCoder* coder);
 
-// Threads tesvel_compress_images, tesvel_compress_start and tesvel_lines_start may use from now on, the caller's
-// included: 1..4, or 0 for the default (TESVEL_JBIG_THREADS, else the
-// core count, at most 4).  Other values are taken as the nearest of 1 and 4.
+// Threads the calls above may use from now on, the caller's included:
+// 1..4, or 0 for the default (TESVEL_JBIG_THREADS, else the core count, at
+// most 4).  Other values are taken as the nearest of 1 and 4.
 void tesvel_jbig_set_threads(int threads);
 // The number in force (1..4).
 int tesvel_jbig_threads();
