@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "jbig.h"
 #include "jbig_image.h"
 #include "jbig_pool.h"
@@ -53,6 +55,12 @@ struct Task {
 class Pool {
  public:
   ~Pool() {
+    if (getpid() != owner_) {
+      // A forked child has copies of the thread objects but no threads,
+      // and perhaps a copy of the lock held by one of them: leave them be.
+      for (std::thread& t : workers_) t.detach();
+      return;
+    }
     {
       std::lock_guard<std::mutex> lock(m_);
       stop_ = true;
@@ -122,6 +130,7 @@ class Pool {
   std::deque<Task> queue_;
   std::vector<std::thread> workers_;
   bool stop_ = false;
+  const pid_t owner_ = getpid();  // the process the threads run in
 };
 
 Pool& pool() {
