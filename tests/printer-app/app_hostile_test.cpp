@@ -102,30 +102,6 @@ TEST(AppHostile, JobTextFromIppClientsIsOnlyDataAndNeverCutsAJobShort) {
   EXPECT_EQ(server.sanitizerReports(), "");
 }
 
-// One HTTP GET with optional Basic credentials; the status.
-int http_get(int port, const std::string& path, const std::string& user, const std::string& password) {
-  http_t* http = connectLoopback(port);
-  if (!http) return 0;
-  httpClearFields(http);
-  httpSetField(http, HTTP_FIELD_HOST, "localhost");
-  if (!user.empty()) {
-    std::string pair = user + ":" + password;
-    char encoded[256];
-    httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
-    httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
-  }
-  int status = 0;
-  if (httpGet(http, path.c_str()) == 0) {
-    http_status_t s;
-    while ((s = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
-    }
-    status = s;
-    httpFlush(http);
-  }
-  httpClose(http);
-  return status;
-}
-
 // The local addresses of the listening TCP sockets on `port`.
 std::set<std::string> listening_addresses(int port) {
   std::set<std::string> found;
@@ -150,8 +126,7 @@ TEST(AppHostile, SettingsNeedThePasswordAndTheServerAnswersOnLoopbackOnly) {
   ASSERT_TRUE(server.ready()) << server.log();
   std::string why;
   ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
-  std::string password = readFile(server.dir() + "/tesvel-printer-app.state.password");
-  password.erase(password.find_last_not_of('\n') + 1);
+  std::string password = server.adminPassword();
   ASSERT_FALSE(password.empty());
 
   // IPP loopback: 127.0.0.1 and ::1 only, never a wildcard address.
@@ -185,18 +160,18 @@ TEST(AppHostile, SettingsNeedThePasswordAndTheServerAnswersOnLoopbackOnly) {
   EXPECT_EQ(admin.exitStatus, 0) << admin.out;
 
   // The web pages behind the same password; printing and status need none.
-  EXPECT_EQ(http_get(server.port(), "/office/printing", "", ""), 401);
-  EXPECT_EQ(http_get(server.port(), "/office/printing", "admin", "wrong"), 401);
-  EXPECT_EQ(http_get(server.port(), "/office/printing", "admin", password), 200);
-  EXPECT_EQ(http_get(server.port(), "/office", "", ""), 200);
+  EXPECT_EQ(httpGetStatus(server.port(), "/office/printing", "", ""), 401);
+  EXPECT_EQ(httpGetStatus(server.port(), "/office/printing", "admin", "wrong"), 401);
+  EXPECT_EQ(httpGetStatus(server.port(), "/office/printing", "admin", password), 200);
+  EXPECT_EQ(httpGetStatus(server.port(), "/office", "", ""), 200);
   writeFile(dir.file("doc.pdf"), makePdf(1));
   EXPECT_EQ(server.print("office", dir.file("doc.pdf"), "application/pdf").state, "completed");
 
   // The administrator changes the password in its file.
   writeFile(server.dir() + "/tesvel-printer-app.state.password", "Another secret\n");
   ASSERT_TRUE(server.restart()) << server.log();
-  EXPECT_EQ(http_get(server.port(), "/office/printing", "admin", password), 401);
-  EXPECT_EQ(http_get(server.port(), "/office/printing", "admin", "Another secret"), 200);
+  EXPECT_EQ(httpGetStatus(server.port(), "/office/printing", "admin", password), 401);
+  EXPECT_EQ(httpGetStatus(server.port(), "/office/printing", "admin", "Another secret"), 200);
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
 }

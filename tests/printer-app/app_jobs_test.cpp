@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -146,18 +147,30 @@ TEST_F(AppJobs, JobAttributesReachThePrinterAsThePpdOptionsDo) {
   }
 }
 
-TEST_F(AppJobs, ManualDuplexSendsOddPagesFirstAndShowsThePrompt) {
+TEST_F(AppJobs, ManualDuplexSendsOddPagesFirstAndShowsThePromptOnThePrinter) {
   TempDir dir;
+  const std::string prompt = "Turn the printed stack over, put it back in the tray and press OK.";
+  // While the printer waits for the stack, the prompt is its message.
+  std::atomic<bool> printed{false}, prompted{false};
+  std::thread watch([&] {
+    while (!printed) {
+      if (server_->printerAttribute(kZ.name, "printer-state-message") == prompt) prompted = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
   AppJob job = server_->print(kZ.name, file_of(dir, "doc.pdf", makePdf(3)), "application/pdf",
                               {"ATTR boolean tesvel-manual-duplex true"});
+  printed = true;
+  watch.join();
   ASSERT_EQ(job.state, "completed") << job.message;
+  EXPECT_TRUE(prompted);
+  EXPECT_NE(server_->printerAttribute(kZ.name, "printer-state-message"), prompt) << "the prompt stays after the job";
   ProcessResult list = inspectStream(job.stream, {});
   // Fronts 1 and 3, then the backs last to first: a blank 4, then 2.
   std::string order;
   for (size_t at = list.out.find("pageNumber="); at != std::string::npos; at = list.out.find("pageNumber=", at + 1))
     order += list.out[at + 11];
   EXPECT_EQ(order, "1342");
-  const std::string prompt = "Turn the printed stack over, put it back in the tray and press OK.";
   EXPECT_EQ(job.message, prompt);
   EXPECT_NE(server_->log().find(prompt), std::string::npos);
 }

@@ -324,6 +324,75 @@ bool AppServer::running() const {
 
 std::string AppServer::log() const { return readFile(dir_.file("log")); }
 
+std::string AppServer::printerAttribute(const std::string& printer, const std::string& name, int seconds,
+                                        bool* answered) const {
+  std::string value;
+  if (answered) *answered = false;
+  http_t* http = connectLoopback(port_);
+  if (http == nullptr) return value;
+  httpSetTimeout(http, seconds, nullptr, nullptr);  // no callback: a timeout ends the request
+  ipp_t* req = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri(printer).c_str());
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name.c_str());
+  ipp_t* resp = cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str());
+  if (resp != nullptr && ippGetStatusCode(resp) == IPP_STATUS_OK) {
+    if (answered) *answered = true;
+    char text[1024] = "";
+    if (ipp_attribute_t* a = ippFindAttribute(resp, name.c_str(), IPP_TAG_ZERO))
+      ippAttributeString(a, text, sizeof text);
+    value = text;
+  }
+  ippDelete(resp);
+  httpClose(http);
+  return value;
+}
+
+std::string AppServer::adminPassword() const {
+  std::string password = readFile(dir_.file("tesvel-printer-app.state.password"));
+  return password.substr(0, password.find('\n'));
+}
+
+int httpGetStatus(int port, const std::string& path, const std::string& user, const std::string& password) {
+  http_t* http = connectLoopback(port);
+  if (!http) return 0;
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_HOST, "localhost");
+  if (!user.empty()) {
+    std::string pair = user + ":" + password;
+    char encoded[256];
+    httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
+    httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
+  }
+  int status = 0;
+  if (httpGet(http, path.c_str()) == 0) {
+    http_status_t s;
+    while ((s = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+    status = s;
+    httpFlush(http);
+  }
+  httpClose(http);
+  return status;
+}
+
+DeafPrinter::DeafPrinter() : listener_(loopbackSocket(&port_)) {
+  int small = 4096;  // the job fills the connection soon
+  setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  if (listen(listener_, 4) != 0) port_ = 0;
+}
+
+DeafPrinter::~DeafPrinter() { close(listener_); }
+
+const char kNoisePostScript[] = R"(%!PS
+<< /PageSize [595 842] >> setpagedevice
+/s 1000 string def
+3 {
+  gsave 20 20 translate 555 800 scale
+  1000 1000 8 [1000 0 0 -1000 0 1000] { 0 1 999 { s exch rand -8 bitshift 255 and put } for s } image
+  grestore showpage
+} repeat
+)";
+
 std::vector<pid_t> AppServer::children() const {
   std::vector<pid_t> out;
   for (const std::string& e : dirEntries("/proc")) {

@@ -62,6 +62,14 @@ class AppServer {
   // server has gone); its state then.
   AppJob waitForEnd(const std::string& printer, int id, int seconds) const;
 
+  // One attribute of the printer as ippAttributeString gives it ("" when
+  // absent), asked over a connection of its own that gives up after
+  // `seconds`; `answered` says whether an answer came.
+  std::string printerAttribute(const std::string& printer, const std::string& name, int seconds = 30,
+                               bool* answered = nullptr) const;
+  // The administrator password the server made at its first start.
+  std::string adminPassword() const;
+
   std::string log() const;
   // Stops the server: SIGTERM, a bounded wait, then SIGKILL.
   void stop();
@@ -108,6 +116,26 @@ http_t* connectLoopback(int port);
 
 // A TCP socket bound to a free port on 127.0.0.1 (`port`; 0 when none).
 int loopbackSocket(int* port);
+
+// One HTTP GET with optional Basic credentials: the status (0 when none came).
+int httpGetStatus(int port, const std::string& path, const std::string& user, const std::string& password);
+
+// A printer on a loopback port that takes the connection and never reads.
+class DeafPrinter {
+ public:
+  DeafPrinter();
+  ~DeafPrinter();
+  DeafPrinter(const DeafPrinter&) = delete;
+  DeafPrinter& operator=(const DeafPrinter&) = delete;
+  std::string uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int port_ = 0;
+  int listener_ = -1;  // connections wait in its backlog, unread
+};
+
+// Grey noise over three pages: its printer stream is megabytes long.
+extern const char kNoisePostScript[];
 
 // A PDF rendered by Ghostscript to 600-dpi 8-bit grey PWG raster, as a
 // client that sends raster would send it.
