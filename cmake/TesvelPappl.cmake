@@ -3,7 +3,9 @@
 # time, again whenever a patch or the recipe changes) and linked statically
 # into tesvel-printer-app.  It is compiled with this build's C compiler and
 # sanitizer flags, so faults inside PAPPL show in the sanitizer runs, and
-# for the cross build's target.  Defines the target Tesvel::pappl.
+# for the cross build's target.  Defines the target Tesvel::pappl and sets
+# TESVEL_PAPPL_FOUND; only a cross build goes on without it (its libraries
+# may be missing for the target), leaving the application out.
 set(_pappl_dir ${CMAKE_SOURCE_DIR}/third_party/pappl)
 set(_pappl_work ${CMAKE_BINARY_DIR}/pappl)
 file(GLOB _pappl_inputs ${_pappl_dir}/patches/* ${_pappl_dir}/build-pappl.sh)
@@ -40,6 +42,11 @@ if(NOT _pappl_stamp STREQUAL _pappl_key)
             sh ${_pappl_dir}/build-pappl.sh ${_pappl_work} ${_pappl_args}
     RESULT_VARIABLE _pappl_result)
   if(NOT _pappl_result EQUAL 0)
+    if(CMAKE_CROSSCOMPILING)
+      message(WARNING "PAPPL could not be built (see ${_pappl_work}/*.log): tesvel-printer-app is not built")
+      set(TESVEL_PAPPL_FOUND OFF)
+      return()
+    endif()
     message(FATAL_ERROR "PAPPL could not be built (see ${_pappl_work}/*.log)")
   endif()
   file(WRITE ${_pappl_stamp_file} "${_pappl_key}")
@@ -48,6 +55,7 @@ endif()
 file(READ ${_pappl_work}/libs.txt _pappl_libs)
 string(STRIP "${_pappl_libs}" _pappl_libs)
 separate_arguments(_pappl_libs UNIX_COMMAND "${_pappl_libs}")
+set(TESVEL_PAPPL_FOUND ON)
 add_library(Tesvel::pappl STATIC IMPORTED GLOBAL)
 set_target_properties(Tesvel::pappl PROPERTIES
   IMPORTED_LOCATION ${_pappl_work}/src/pappl/libpappl.a
