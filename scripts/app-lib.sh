@@ -153,18 +153,28 @@ app_wait_idle() {
   return 1
 }
 
-# doc_text_pdf PAGES OUT: pages of 10.5 pt text, 55 lines each.
+# doc_text_pdf PAGES OUT [JOB]: pages of 10.5 pt text, 55 lines each.  With
+# JOB (0 to 511), each page also carries the marks that
+# tests/printer-app/page_marks.py reads: a row of 20-pt squares across its
+# foot, one at each end and between them the job number in 9 bits and the
+# page number in 5 (up to 31 pages), most significant first; the text then
+# stops above them.
 doc_text_pdf() {
   cat > "$2.ps" <<EOF
 %!PS
 /words [(printer) (the) (toner) (of) (a) (page) (drum) (and) (sheet) (paper) (to) (fuser)
         (laser) (in) (tray) (is) (duplex) (raster) (on) (halftone) (job) (with) (stream)] def
+/job ${3:--1} def
+/cell { /k exch def  % the square k of the marks: 1 black, 0 white
+  k 0 eq k 15 eq or { 1 } { k 10 lt { job k 9 sub bitshift } { p k 14 sub bitshift } ifelse 1 and } ifelse
+} def
 1 1 $1 { /p exch def
   /Helvetica-Bold findfont 16 scalefont setfont 60 780 moveto (Page ) show p 4 string cvs show
   /Times-Roman findfont 10.5 scalefont setfont
-  0 1 54 { /l exch def 60 750 l 12.6 mul sub moveto
+  0 1 job 0 lt { 54 } { 48 } ifelse { /l exch def 60 750 l 12.6 mul sub moveto
     0 1 13 { /w exch def words p 7 mul l 5 mul add w 3 mul add w l mul add words length mod get show
              ( ) show } for } for
+  job 0 ge { 0 1 15 { dup cell 1 eq { 30 mul 60 add 40 20 20 rectfill } { pop } ifelse } for } if
   showpage } for
 EOF
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sPAPERSIZE=a4 -sOutputFile="$2" "$2.ps"
