@@ -36,7 +36,7 @@ tests=$here/../tests/printer-app
 
 work=$(mktemp -d)
 printer_pid=""
-trap 'app_stop; [ -z "$printer_pid" ] || kill "$printer_pid" 2>/dev/null; [ -n "${LOAD_KEEP:-}" ] || rm -rf "$work"' EXIT
+trap 'app_stop; kill "$printer_pid" 2>/dev/null || true; [ -n "${LOAD_KEEP:-}" ] || rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM
 status=0
 fail() {
@@ -102,7 +102,7 @@ format_of() {
 }
 
 mkdir -p "$work/printer"
-python3 "$tests/fake_socket_printer.py" "$work/printer" 30 &
+python3 "$tests/fake_socket_printer.py" "$work/printer" 120 &
 printer_pid=$!
 app_start "$work/app"
 for _ in $(seq 1 100); do [ -f "$work/printer/port" ] && break; sleep 0.1; done
