@@ -28,17 +28,19 @@ import sys
 import tempfile
 
 CELLS = 16
+HEADER_FIELD = re.compile(rb"\s*(#[^\n]*\n\s*)*(\S+)")  # after white space and comments
 
 
 def read_page(path):
-    """(width, height, rows as bytes with one 0/1 byte per pixel per row
-    for PGM, or PBM's packed rows), and whether rows are packed."""
+    """A PBM or PGM page: width, height, its rows (PBM's as they are, packed
+    eight pixels a byte with 1 for black; PGM's as a byte a pixel, 1 for
+    black) and whether they are packed."""
     with open(path, "rb") as f:
         data = f.read()
     fields = []
     pos = 0
     while len(fields) < (3 if data[:2] == b"P4" else 4):
-        m = re.compile(rb"\s*(#[^\n]*\n\s*)*(\S+)").match(data, pos)
+        m = HEADER_FIELD.match(data, pos)
         fields.append(m.group(2))
         pos = m.end()
     pos += 1  # the one white-space byte before the samples
