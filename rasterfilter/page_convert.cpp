@@ -187,14 +187,20 @@ void finish_builtin_page(RasterJob& job, const PageGeometry& geo, uint8_t* mono,
   }
 }
 
-// The page through the built-in screen, line by line (see the top).
-void stream_page(RasterJob& job, PageGeometry& geo, PageBuffers& b, int rot, bool quarter) {
+// The page through the built-in screen, line by line (see the top).  The
+// bands of a band-mode page go to the coder as their lines are done.
+void stream_page(RasterJob& job, PageGeometry& geo, PageBuffers& b, int rot, bool quarter,
+                 std::unique_ptr<EarlyBands>* early) {
   const JobSettings& s = job.settings;
   const uint32_t w = geo.fwImgWPixel, h = geo.fwImgHPixel;
   const bool half = rot == 1;
   LineDitherer ditherer(select_screen(job.modelClass, s[JobKey::DPI1200], g_job.modelName),
                         is_four_level(job.modelClass, s[JobKey::DPI1200]), s[JobKey::NegativePrint] != 0,
                         quarter ? h : w, quarter ? w : h, b.mono.get());
+  // Lines widened at the end of the page, or columns, finish no band early.
+  if (job.modelClass == PLATFORM_Z && !quarter && !widenedMode(job) && w % 8 == 0)
+    early->reset(new (std::nothrow) EarlyBands(b.mono.get(), w, h));
+  EarlyBands* bands = early->get();
   uint8_t* mirror = b.row.get() + w;
   uint64_t dots = 0;
   auto take = [&](const uint8_t* image, uint32_t y) {
@@ -202,8 +208,13 @@ void stream_page(RasterJob& job, PageGeometry& geo, PageBuffers& b, int rot, boo
       std::reverse_copy(image, image + w, mirror);
       image = mirror;
     }
-    if (quarter) dots += ditherer.column(image, half ? y : h - 1 - y);
-    else dots += ditherer.row(image, half ? h - 1 - y : y);
+    if (quarter) {
+      dots += ditherer.column(image, half ? y : h - 1 - y);
+      return;
+    }
+    const uint32_t row = half ? h - 1 - y : y;
+    dots += ditherer.row(image, row);
+    if (bands) bands->row_done(row);
   };
   const uint32_t taken = read_lines(job, geo, b, take);
   std::memset(b.row.get(), 255, w);
@@ -268,6 +279,7 @@ PageOutcome convertAndSendPage(RasterJob& job, const std::function<bool()>& begi
   const bool wholeGrey = page_goes_to_cms();
 
   PageBuffers buffers;
+  std::unique_ptr<EarlyBands> early;  // after the buffers: its coding reads the 1-bit page
   if (!allocate_page(buffers, job, geo, rot == 1 || quarter, wholeGrey)) {
     std::snprintf(g_job.errorText, sizeof g_job.errorText, "%s",
                   "main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
@@ -286,12 +298,12 @@ PageOutcome convertAndSendPage(RasterJob& job, const std::function<bool()>& begi
   // read, for every class, and the job end follows: a chunk-stream printer
   // left inside an open page would wait for the rest of it.
   if (wholeGrey) whole_grey_page(job, geo, buffers, rot, quarter, rec);
-  else stream_page(job, geo, buffers, rot, quarter);
+  else stream_page(job, geo, buffers, rot, quarter, &early);
 
   g_job.outputBusy = 1;
   PageImageRecord image = makePageImageRecord(job, geo, buffers.mono.get());
   bandWideLines = widenedMode(job);
-  if (Prnt_SendPage(&image, job.modelClass) == 0) failureReport("main() :: Send page Fail!\n");
+  if (Prnt_SendPage(&image, job.modelClass, early.get()) == 0) failureReport("main() :: Send page Fail!\n");
   std::fflush(stdout);
   PageEndRecord end = makePageEndRecord(job);
   if (Prnt_EndPage(&end, job.modelClass) == 0) failureReport("main() :: End page Fail ! \n");

@@ -12,8 +12,6 @@ namespace rf {
 
 namespace {
 
-constexpr uint32_t kBandLines = 256;  // PLATFORM_Z band height
-
 // JBIG parameters the printer expects for each dialect.
 JbigBih bih_for(const PageImageRecord& rec, ModelClass cls) {
   JbigBih b{};
@@ -105,13 +103,24 @@ void keep_checksum(const uint8_t* data, size_t n) {
 }
 
 // Bands of kBandLines lines, each its own JBIG image behind its header,
-// coded together straight from the page.  `bih` is left as the last band's.
-void compress_banded(const PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, size_t height) {
+// coded together straight from the page, or taken from `early`.  `bih` is
+// left as the last band's.
+void compress_banded(const PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, size_t height,
+                     EarlyBands* early) {
   const size_t bandCount = (height + kBandLines - 1) / kBandLines;
+  std::vector<std::vector<uint8_t>> coded;
   std::vector<uint32_t> sizes(bandCount, 0);
-  bih.ParamL0 = kBandLines;
-  const bool ok = compressBands(rec.pageBitmap, bih, sizes.data()) == 1;
-  size_t from = 0;
+  bool ok = early && early->collect(&coded) && coded.size() == bandCount;
+  const uint8_t* data = nullptr;
+  if (ok) {
+    for (size_t i = 0; i < bandCount; ++i) sizes[i] = static_cast<uint32_t>(coded[i].size());
+  } else {
+    coded.clear();
+    bih.ParamL0 = kBandLines;
+    ok = compressBands(rec.pageBitmap, bih, sizes.data()) == 1;
+    data = bandOutputBuffer;
+  }
+  const uint8_t* last = nullptr;
   for (size_t i = 0; i < bandCount; ++i) {
     const size_t lines = (i + 1 == bandCount && height % kBandLines != 0) ? height % kBandLines : kBandLines;
     bih.ParamImgHeight = static_cast<int64_t>(lines);
@@ -119,15 +128,18 @@ void compress_banded(const PageImageRecord& rec, JbigBih& bih, std::vector<uint8
     const size_t at = out.size();
     out.resize(at + kLenBandHeader);
     put_band_header(out, at, bih, static_cast<uint32_t>(lines), sizes[i], static_cast<uint32_t>(i));
-    out.insert(out.end(), bandOutputBuffer + from, bandOutputBuffer + from + sizes[i]);
-    from += sizes[i];
+    const uint8_t* band = coded.empty() ? data : coded[i].data();
+    out.insert(out.end(), band, band + sizes[i]);
+    last = band;
+    if (coded.empty()) data += sizes[i];
   }
-  if (ok && bandCount > 0) keep_checksum(bandOutputBuffer + from - sizes[bandCount - 1], sizes[bandCount - 1]);
+  if (ok && last) keep_checksum(last, sizes[bandCount - 1]);
 }
 
 }  // namespace
 
-size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, int mode) {
+size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, int mode,
+                         EarlyBands* early) {
   const bool wide = bandWideLines;
   const size_t lineBytes = static_cast<size_t>(bih.ParamImgWidth) / 8 * (wide ? 2 : 1);
   const size_t height = static_cast<size_t>(bih.ParamImgHeight);
@@ -138,7 +150,7 @@ size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t
   out.reserve(room);
   if (!band_output_allocate(room)) throw std::bad_alloc();
   if (mode == 2) {
-    compress_banded(rec, bih, out, height);
+    compress_banded(rec, bih, out, height, early);
   } else {
     if (compressBand(rec.pageBitmap, bih) == 1) keep_checksum(bandOutputBuffer, bandOutputLength);
     out.insert(out.end(), bandOutputBuffer, bandOutputBuffer + bandOutputLength);
@@ -148,7 +160,7 @@ size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t
   return out.size();
 }
 
-int Prnt_SendPage(PageImageRecord* rec, ModelClass cls) {
+int Prnt_SendPage(PageImageRecord* rec, ModelClass cls, EarlyBands* early) {
   if (rec == nullptr) return 0;
   if (cls != PLATFORM_C && cls != PLATFORM_Z && cls != PLATFORM_M) return 0;
 
@@ -156,7 +168,7 @@ int Prnt_SendPage(PageImageRecord* rec, ModelClass cls) {
   JbigBih bih = bih_for(*rec, cls);
   size_t n = 0;
   try {
-    n = compressPageBands(*rec, bih, out, cls == PLATFORM_Z ? 2 : 1);
+    n = compressPageBands(*rec, bih, out, cls == PLATFORM_Z ? 2 : 1, early);
   } catch (const std::bad_alloc&) {
     band_output_free();
     prependErrorText("Prnt_SendPage() :: malloc Fail .  \n");

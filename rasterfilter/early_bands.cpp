@@ -1,0 +1,60 @@
+#include "early_bands.h"
+
+#include <algorithm>
+
+#include "jbig.h"
+
+namespace rf {
+
+namespace {
+
+void append_bytes(const uint8_t* bytes, size_t length, void* ctx) {
+  auto* out = static_cast<std::vector<uint8_t>*>(ctx);
+  out->insert(out->end(), bytes, bytes + length);
+}
+
+}  // namespace
+
+EarlyBands::EarlyBands(const uint8_t* page, uint32_t width, uint32_t height)
+    : page_(page), width_(width), height_(height), bands_((height + kBandLines - 1) / kBandLines) {
+  for (size_t i = 0; i < bands_.size(); ++i)
+    bands_[i].missing = std::min<uint32_t>(kBandLines, height - static_cast<uint32_t>(i) * kBandLines);
+}
+
+EarlyBands::~EarlyBands() {
+  for (Band& band : bands_)
+    if (band.pending) tesvel_compress_finish(band.pending);
+}
+
+bool EarlyBands::start(size_t index) {
+  Band& band = bands_[index];
+  const uint32_t first = static_cast<uint32_t>(index) * kBandLines;
+  const int lines = static_cast<int>(std::min(kBandLines, height_ - first));
+  // Each band is an image of its own, one stripe high.
+  const JbigImage image{static_cast<int>(width_), lines, lines, page_ + size_t{first} * (width_ / 8)};
+  band.pending = tesvel_compress_start(&image, &band.bytes, append_bytes);
+  if (band.pending == nullptr) failed_ = true;
+  return band.pending != nullptr;
+}
+
+void EarlyBands::row_done(uint32_t row) {
+  if (row >= height_) return;
+  const size_t index = row / kBandLines;
+  if (--bands_[index].missing == 0) start(index);
+}
+
+bool EarlyBands::collect(std::vector<std::vector<uint8_t>>* bands) {
+  for (size_t i = 0; i < bands_.size(); ++i)
+    if (!bands_[i].pending && !failed_) start(i);
+  bool ok = !failed_;
+  for (Band& band : bands_) {
+    if (band.pending && !tesvel_compress_finish(band.pending)) ok = false;
+    band.pending = nullptr;
+  }
+  bands->clear();
+  if (!ok) return false;
+  for (Band& band : bands_) bands->push_back(std::move(band.bytes));
+  return true;
+}
+
+}  // namespace rf
