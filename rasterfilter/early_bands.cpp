@@ -21,9 +21,21 @@ EarlyBands::EarlyBands(const uint8_t* page, uint32_t width, uint32_t height)
     bands_[i].missing = std::min<uint32_t>(kBandLines, height - static_cast<uint32_t>(i) * kBandLines);
 }
 
+EarlyBands::EarlyBands(const uint8_t* page, uint32_t width, uint32_t height, uint32_t stripeLines)
+    : page_(page), width_(width), height_(height), bands_(1) {
+  image_ = tesvel_lines_start(static_cast<int>(width), static_cast<int>(height),
+                              static_cast<int>(std::min(stripeLines, height)), page, &bands_[0].bytes,
+                              append_bytes);
+  if (image_ == nullptr) failed_ = true;
+}
+
 EarlyBands::~EarlyBands() {
   for (Band& band : bands_)
     if (band.pending) tesvel_compress_finish(band.pending);
+  if (image_) {
+    tesvel_lines_ready(image_, static_cast<int>(height_));
+    tesvel_lines_finish(image_);
+  }
 }
 
 bool EarlyBands::start(size_t index) {
@@ -37,13 +49,34 @@ bool EarlyBands::start(size_t index) {
   return band.pending != nullptr;
 }
 
+// The coder is told of new lines every kReadyStep lines: often enough to
+// keep it busy, seldom enough to cost nothing.
+constexpr uint32_t kReadyStep = 64;
+
 void EarlyBands::row_done(uint32_t row) {
   if (row >= height_) return;
+  if (image_) {
+    if (row != linesReady_) return;  // out of order: all lines are made ready at the end
+    ++linesReady_;
+    if (linesReady_ % kReadyStep == 0 || linesReady_ == height_)
+      tesvel_lines_ready(image_, static_cast<int>(linesReady_));
+    return;
+  }
   const size_t index = row / kBandLines;
   if (--bands_[index].missing == 0) start(index);
 }
 
+bool EarlyBands::collect_image(std::vector<std::vector<uint8_t>>* bands) {
+  tesvel_lines_ready(image_, static_cast<int>(height_));
+  const bool ok = tesvel_lines_finish(image_);
+  image_ = nullptr;
+  bands->clear();
+  if (ok) bands->push_back(std::move(bands_[0].bytes));
+  return ok;
+}
+
 bool EarlyBands::collect(std::vector<std::vector<uint8_t>>* bands) {
+  if (image_) return collect_image(bands);
   for (size_t i = 0; i < bands_.size(); ++i)
     if (!bands_[i].pending && !failed_) start(i);
   bool ok = !failed_;

@@ -187,6 +187,23 @@ void finish_builtin_page(RasterJob& job, const PageGeometry& geo, uint8_t* mono,
   }
 }
 
+// Coding that starts while the page is dithered: band-mode pages band by
+// band, other pages line by line from the top (so not when turned half).
+// Pages turned a quarter, or widened at the end, are coded once whole.
+void start_early_coding(const RasterJob& job, const PageGeometry& geo, const PageBuffers& b, bool half,
+                        bool quarter, std::unique_ptr<EarlyBands>* early) {
+  if (quarter || widenedMode(job)) return;
+  const PageImageRecord rec = makePageImageRecord(job, geo, b.mono.get());
+  if (rec.imageWidth % 8 != 0 || rec.imageWidth == 0) return;
+  if (job.modelClass == PLATFORM_Z) {
+    early->reset(new (std::nothrow) EarlyBands(b.mono.get(), rec.imageWidth, rec.imageHeight));
+  } else if (!half) {
+    const JbigBih bih = pageJbigParams(rec, job.modelClass);
+    early->reset(new (std::nothrow) EarlyBands(b.mono.get(), rec.imageWidth, rec.imageHeight,
+                                               static_cast<uint32_t>(bih.ParamL0)));
+  }
+}
+
 // The page through the built-in screen, line by line (see the top).  The
 // bands of a band-mode page go to the coder as their lines are done.
 void stream_page(RasterJob& job, PageGeometry& geo, PageBuffers& b, int rot, bool quarter,
@@ -197,9 +214,7 @@ void stream_page(RasterJob& job, PageGeometry& geo, PageBuffers& b, int rot, boo
   LineDitherer ditherer(select_screen(job.modelClass, s[JobKey::DPI1200], g_job.modelName),
                         is_four_level(job.modelClass, s[JobKey::DPI1200]), s[JobKey::NegativePrint] != 0,
                         quarter ? h : w, quarter ? w : h, b.mono.get());
-  // Lines widened at the end of the page, or columns, finish no band early.
-  if (job.modelClass == PLATFORM_Z && !quarter && !widenedMode(job) && w % 8 == 0)
-    early->reset(new (std::nothrow) EarlyBands(b.mono.get(), w, h));
+  start_early_coding(job, geo, b, half, quarter, early);
   EarlyBands* bands = early->get();
   uint8_t* mirror = b.row.get() + w;
   uint64_t dots = 0;

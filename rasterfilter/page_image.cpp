@@ -12,28 +12,6 @@ namespace rf {
 
 namespace {
 
-// JBIG parameters the printer expects for each dialect.
-JbigBih bih_for(const PageImageRecord& rec, ModelClass cls) {
-  JbigBih b{};
-  b.P = 1;
-  b.ParamImgWidth = rec.imageWidth;
-  b.ParamImgHeight = rec.imageHeight;
-  if (cls == PLATFORM_C) {
-    b.ParamL0 = static_cast<int64_t>(rec.stripeLines);
-    b.MX = 8;
-    b.Options = 0x08;
-  } else if (cls == PLATFORM_Z) {
-    b.DL = 0xFF;
-    b.Order = 3;
-    b.Options = 0x58;
-  } else {
-    b.ParamL0 = 256;
-    b.Order = 3;
-    b.Options = 0x5C;
-  }
-  return b;
-}
-
 uint8_t byte_sum(const uint8_t* p, size_t n) {
   unsigned s = 0;
   for (size_t i = 0; i < n; ++i) s += p[i];
@@ -138,6 +116,27 @@ void compress_banded(const PageImageRecord& rec, JbigBih& bih, std::vector<uint8
 
 }  // namespace
 
+JbigBih pageJbigParams(const PageImageRecord& rec, ModelClass cls) {
+  JbigBih b{};
+  b.P = 1;
+  b.ParamImgWidth = rec.imageWidth;
+  b.ParamImgHeight = rec.imageHeight;
+  if (cls == PLATFORM_C) {
+    b.ParamL0 = static_cast<int64_t>(rec.stripeLines);
+    b.MX = 8;
+    b.Options = 0x08;
+  } else if (cls == PLATFORM_Z) {
+    b.DL = 0xFF;
+    b.Order = 3;
+    b.Options = 0x58;
+  } else {
+    b.ParamL0 = 256;
+    b.Order = 3;
+    b.Options = 0x5C;
+  }
+  return b;
+}
+
 size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t>& out, int mode,
                          EarlyBands* early) {
   const bool wide = bandWideLines;
@@ -152,8 +151,14 @@ size_t compressPageBands(PageImageRecord& rec, JbigBih& bih, std::vector<uint8_t
   if (mode == 2) {
     compress_banded(rec, bih, out, height, early);
   } else {
-    if (compressBand(rec.pageBitmap, bih) == 1) keep_checksum(bandOutputBuffer, bandOutputLength);
-    out.insert(out.end(), bandOutputBuffer, bandOutputBuffer + bandOutputLength);
+    std::vector<std::vector<uint8_t>> coded;
+    if (early && early->collect(&coded) && coded.size() == 1) {
+      out = std::move(coded[0]);
+      keep_checksum(out.data(), out.size());
+    } else {
+      if (compressBand(rec.pageBitmap, bih) == 1) keep_checksum(bandOutputBuffer, bandOutputLength);
+      out.insert(out.end(), bandOutputBuffer, bandOutputBuffer + bandOutputLength);
+    }
   }
   bandOutputLength = 0;
   band_output_free();
@@ -165,7 +170,7 @@ int Prnt_SendPage(PageImageRecord* rec, ModelClass cls, EarlyBands* early) {
   if (cls != PLATFORM_C && cls != PLATFORM_Z && cls != PLATFORM_M) return 0;
 
   std::vector<uint8_t> out;
-  JbigBih bih = bih_for(*rec, cls);
+  JbigBih bih = pageJbigParams(*rec, cls);
   size_t n = 0;
   try {
     n = compressPageBands(*rec, bih, out, cls == PLATFORM_Z ? 2 : 1, early);

@@ -12,12 +12,15 @@
 
 namespace rf {
 
+// The JBIG parameters the printer expects for a page of each dialect.
+JbigBih pageJbigParams(const PageImageRecord& record, ModelClass cls);
+
 // Compresses the page into `out` (which grows as needed, so compressed
 // data larger than the raw page is never cut).  mode 2: bands of 256
 // lines, each behind its 48-byte band header (PLATFORM_Z); any other mode:
 // the page as one image.  Keeps g_job.imageChecksum.  Returns the bytes
-// placed in `out`.  In mode 2 the bands `early` already coded are taken
-// from it (the same bytes).
+// placed in `out`.  What `early` already coded (the bands in mode 2, the
+// one image otherwise) is taken from it: the same bytes.
 size_t compressPageBands(PageImageRecord& record, JbigBih& bih, std::vector<uint8_t>& out, int mode,
                          EarlyBands* early = nullptr);
 
