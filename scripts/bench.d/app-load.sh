@@ -1,6 +1,8 @@
 #!/bin/sh
-# The Printer Application under load: sixty jobs at once from six clients
-# on three printers (scripts/app-load.sh, which CI runs with twelve).
+# The Printer Application under load (scripts/app-load.sh, which CI runs
+# with twelve): sixty jobs from six clients on three printers and, at the
+# same time, clients sending at the same instant to one file: and one
+# socket: printer, and bursts of two jobs to them when idle.
 #   sh scripts/bench.d/app-load.sh [BUILD_DIR]
 set -eu
 build=${1:-build}
