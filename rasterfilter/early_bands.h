@@ -54,6 +54,8 @@ class EarlyBands {
   std::vector<Band> bands_;
   JbigLineCoder* image_ = nullptr;  // the one image, when not in bands
   uint32_t linesReady_ = 0;         // its lines 0 .. linesReady_ - 1 are written
+  size_t earlyStarts_ = 0;          // bands started while the page is made
+  size_t earlyLimit_ = 0;           // at most this many (the rest: one batch at the end)
   bool failed_ = false;
 };
 
