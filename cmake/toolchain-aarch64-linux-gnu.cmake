@@ -32,10 +32,13 @@ if(NOT PKG_CONFIG_EXECUTABLE)
   set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${_triplet}/pkgconfig:/usr/share/pkgconfig)
 endif()
 
-# The arm64 programs run under qemu-user.  The prefix holds the cross
-# toolchain's C and C++ runtime, the ones the programs were linked with;
-# qemu looks there first and in / (the multiarch libraries) after.
+# The arm64 programs run under qemu-user with the multiarch arm64 C library
+# (libc6:arm64, which the arm64 -dev packages bring): its dynamic loader and
+# its libc come from one build.  The cross toolchain's prefix has a loader
+# of another glibc build, and that loader finds the multiarch libc through
+# the machine's ld.so.cache: with the two mixed, a program's first
+# pthread_create walks a list at the wrong offset and never returns.
 find_program(TESVEL_QEMU_AARCH64 qemu-aarch64)
 if(TESVEL_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TESVEL_QEMU_AARCH64} -L /usr/${_triplet})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TESVEL_QEMU_AARCH64} -L /)
 endif()

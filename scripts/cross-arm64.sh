@@ -7,8 +7,9 @@
 #   scripts/cross-arm64.sh [native-build] [arm64-build]     (make cross-arm64)
 #
 # The tests chosen are the ones that read and write bytes: records and
-# checksums, text parsing, the encoder, the halftoning (which runs its
-# plain C++ path on arm64) and the stream inspector.  Tests that start
+# checksums, text parsing, the encoder and its thread pool, the halftoning
+# (NEON in halftone_tests, the plain C++ path in halftone_portable_tests)
+# and the stream inspector.  Tests that start
 # programs are left to the native runs: qemu-user runs only the program it
 # was given, and this machine has no binfmt entry to run arm64 children.
 set -eu

@@ -16,7 +16,7 @@ set -eu
 native=$(cd "$1" && pwd)
 arm=$(cd "$2" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
-qemu="qemu-aarch64 -L /usr/aarch64-linux-gnu"
+qemu="qemu-aarch64 -L /"  # the multiarch C library (cmake/toolchain-aarch64-linux-gnu.cmake)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tesvel-cross.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
