@@ -107,7 +107,7 @@ def read_file(prndecode, path):
         return "%s\tempty\t" % path
     pages = tempfile.mkdtemp()
     try:
-        run = subprocess.run([prndecode, "--check", "-o", pages, path], stdout=subprocess.PIPE,
+        run = subprocess.run([prndecode, "--check", "--no-png", "-o", pages, path], stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, text=True, errors="replace")
         verdict = (run.stdout.strip().splitlines() or ["no output"])[-1]
         names = sorted(f for f in os.listdir(pages) if re.match(r"page-\d+\.p[bg]m$", f))

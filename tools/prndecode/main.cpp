@@ -1,7 +1,7 @@
 // prndecode: lists, checks and renders a printer file of rasterfilter.
 //
 //   prndecode [--check] [--list] [--json] [-o DIR] [--dialect C|Z|M]
-//             [--no-images] FILE|-
+//             [--no-images] [--no-png] FILE|-
 //
 // Exit status: 0 the stream is what the printer expects; 1 it does not (the first
 // violation goes to standard error as "prndecode: FILE: offset N: message",
@@ -23,17 +23,18 @@ namespace {
 using namespace prndecode;
 
 const char kUsage[] =
-    "usage: prndecode [--check] [--list] [--json] [-o DIR] [--dialect C|Z|M] [--no-images] FILE|-\n"
+    "usage: prndecode [--check] [--list] [--json] [-o DIR] [--dialect C|Z|M] [--no-images] [--no-png] FILE|-\n"
     "  (default)        list the stream, one line per PJL line, chunk, item group or record\n"
     "  --check          validate everything; exit 1 with the offset and a message at the first violation\n"
     "  --list           list as well when checking\n"
     "  --json           the listing as JSON, with every violation\n"
     "  -o DIR           write each page as DIR/page-NNN.pbm (or .pgm for 2-bit pages) and DIR/page-NNN.png\n"
     "  --dialect D      take the stream as PLATFORM_D (C, Z or M); a stream without job start is then a page sequence\n"
-    "  --no-images      do not decode the JBIG images\n";
+    "  --no-images      do not decode the JBIG images\n"
+    "  --no-png         with -o, write the PBM/PGM pages only (the PNG previews take most of the time)\n";
 
 struct Args {
-  bool check = false, list = false, json = false, images = true;
+  bool check = false, list = false, json = false, images = true, png = true;
   std::string out_dir, file;
   Dialect dialect = Dialect::Unknown;
 };
@@ -51,6 +52,7 @@ bool parse_args(int argc, char** argv, Args* args, std::string* why) {
     else if (a == "--list") args->list = true;
     else if (a == "--json") args->json = true;
     else if (a == "--no-images") args->images = false;
+    else if (a == "--no-png") args->png = false;
     else if ((a == "-o" || a == "--dialect") && i + 1 < argc) {
       std::string v = argv[++i];
       if (a == "-o") {
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
   PageSink sink;
   if (!args.out_dir.empty()) {
     sink = [&](const PageImage& page) {
-      if (write_error.empty()) write_error = write_page_files(args.out_dir, page);
+      if (write_error.empty()) write_error = write_page_files(args.out_dir, page, args.png);
     };
   }
   Report report = inspect(data.data(), data.size(), options, sink);

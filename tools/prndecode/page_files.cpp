@@ -84,7 +84,7 @@ std::string page_file_stem(int index) {
   return buf;
 }
 
-std::string write_page_files(const std::string& dir, const PageImage& page) {
+std::string write_page_files(const std::string& dir, const PageImage& page, bool png) {
   std::string stem = dir + "/" + page_file_stem(page.index);
   std::string path = stem + (page.depth == 2 ? ".pgm" : ".pbm");
   {
@@ -103,6 +103,7 @@ std::string write_page_files(const std::string& dir, const PageImage& page) {
     }
     if (std::ferror(file.get()) || std::fflush(file.get()) != 0) return open_error(path);
   }
+  if (!png) return "";
   uint32_t w = 0, h = 0;
   std::vector<uint8_t> grey = page_preview(page, &w, &h);
   return write_png(stem + ".png", grey, w, h);

@@ -24,10 +24,10 @@ std::vector<uint8_t> page_preview(const PageImage& page, uint32_t* width, uint32
 // Writes an 8-bit grey PNG through libpng.  Returns "" or an error text.
 std::string write_png(const std::string& path, const std::vector<uint8_t>& grey, uint32_t width, uint32_t height);
 
-// Writes page-NNN.pbm or page-NNN.pgm (maxval 3, 3 = white) and
-// page-NNN.png into `dir`, NNN being the page's index in the stream.
-// Returns "" or an error text.
-std::string write_page_files(const std::string& dir, const PageImage& page);
+// Writes page-NNN.pbm or page-NNN.pgm (maxval 3, 3 = white) and, with
+// `png`, page-NNN.png into `dir`, NNN being the page's index in the
+// stream.  Returns "" or an error text.
+std::string write_page_files(const std::string& dir, const PageImage& page, bool png = true);
 
 // "page-007" for index 7.
 std::string page_file_stem(int index);
