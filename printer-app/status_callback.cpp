@@ -65,9 +65,10 @@ bool add_usb_printer(const char* deviceInfo, const char* deviceUri, const char* 
   const char* driver = autoaddCallback(deviceInfo, deviceUri, deviceId, nullptr);
   if (driver == nullptr) return false;  // not ours: look further
   if (papplSystemFindPrinter(scan->system, nullptr, 0, deviceUri) != nullptr) return false;
-  // The device's own description names the printer ("Tesvel TZ3010 Series");
-  // a second one of the same model gets a number.
-  const std::string base = deviceInfo && *deviceInfo ? deviceInfo : driver;
+  // The model names the printer ("Tesvel TZ3010 Series"); a second one of
+  // the same model gets a number.
+  const DriverModel* model = findDriver(driver);
+  const std::string base = model ? model->description : driver;
   std::string name = base;
   for (int n = 2; n < 10; ++n) {
     if (papplPrinterCreate(scan->system, 0, name.c_str(), driver, deviceId, deviceUri) != nullptr) {
