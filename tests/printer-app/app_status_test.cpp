@@ -1,0 +1,216 @@
+// What the printer says about itself, through a whole server: a network
+// printer's Printer MIB (a fake agent on port 161) and a USB printer's port
+// status (the fake libusb preloaded) become printer-state-reasons and
+// supplies, and clear again; a USB printer plugged in at the first start
+// appears by itself; the test page prints through the filter and its page
+// image has the layout drawn; a printer that cannot identify itself says so.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app_fixture.h"
+#include "fake_printer_mib.h"
+#include "printer_status.h"
+#include "test_page.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Polls one printer attribute until it reads `expected`: PAPPL asks the
+// printer at most once a second, and only while no job runs.
+std::string wait_for_attribute(const AppServer& server, const std::string& printer, const std::string& name,
+                               const std::string& expected) {
+  std::string value;
+  for (int i = 0; i < deadlineSeconds(20) * 4; ++i) {
+    value = server.printerAttribute(printer, name);
+    if (value == expected) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  return value;
+}
+
+TEST(PrinterStatus, APollClearsOnlyWhatItsConnectionCanReport) {
+  struct Case {
+    tpa::Connection connection;
+    bool reachable;
+    unsigned fromDevice, add, remove;
+  };
+  const unsigned usb = PAPPL_PREASON_OTHER | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_MEDIA_EMPTY;
+  const Case cases[] = {
+      // A jam is not in the USB port status: never set nor cleared from it.
+      {tpa::Connection::kUsb, true, PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM,
+       PAPPL_PREASON_MEDIA_EMPTY, usb & ~PAPPL_PREASON_MEDIA_EMPTY},
+      {tpa::Connection::kUsb, false, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE, usb & ~PAPPL_PREASON_OFFLINE},
+      {tpa::Connection::kNone, false, PAPPL_PREASON_MEDIA_EMPTY, PAPPL_PREASON_NONE, PAPPL_PREASON_NONE},
+  };
+  for (const Case& c : cases) {
+    tpa::ReasonUpdate u = tpa::reasonUpdate(c.connection, c.reachable, static_cast<pappl_preason_t>(c.fromDevice));
+    EXPECT_EQ(static_cast<unsigned>(u.add), c.add);
+    EXPECT_EQ(static_cast<unsigned>(u.remove), c.remove);
+    EXPECT_FALSE(u.remove & PAPPL_PREASON_MEDIA_NEEDED);  // a job waiting for the user owns that one
+  }
+  EXPECT_EQ(tpa::connectionOf("socket://10.0.0.2:9100"), tpa::Connection::kNetwork);
+  EXPECT_EQ(tpa::connectionOf("usb://Tesvel/TZ3010?serial=1"), tpa::Connection::kUsb);
+  EXPECT_EQ(tpa::connectionOf("file:///tmp/out"), tpa::Connection::kNone);
+}
+
+TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAgain) {
+  FakePrinterMib mib;
+  ASSERT_TRUE(mib.listening());
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  ProcessResult add = server.app({"add", "-d", "net", "-m", "tesvel_tz3010", "-v", mib.uri()});
+  ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
+
+  EXPECT_EQ(wait_for_attribute(server, "net", "marker-levels", "100"), "100");
+  EXPECT_EQ(server.printerAttribute("net", "printer-state-reasons"), "none");
+  EXPECT_EQ(server.printerAttribute("net", "marker-names"), "Black Toner");
+  EXPECT_EQ(server.printerAttribute("net", "printer-supply"),
+            "index=0;type=toner;maxcapacity=100;level=100;colorantname=black;");
+  EXPECT_NE(server.printerAttribute("net", "printer-supply-info-uri"), "");
+
+  // hrPrinterDetectedErrorState: jammed 0x0400, low toner 0x2000.
+  mib.setErrorState(0x0400 | 0x2000);
+  mib.setTonerLevel(5);
+  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "media-jam,toner-low"), "media-jam,toner-low");
+  EXPECT_EQ(server.printerAttribute("net", "marker-levels"), "5");
+  // No paper 0x4000, door open 0x0800, offline 0x0200, no toner 0x1000.
+  mib.setErrorState(0x4000 | 0x0800 | 0x0200 | 0x1000);
+  const std::string many = "media-empty,offline,toner-empty,door-open";
+  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", many), many);
+  mib.setErrorState(0);
+  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "none"), "none");
+
+  // A level the printer does not know is no level: no supplies, no page.
+  mib.setTonerLevel(-2);
+  EXPECT_EQ(wait_for_attribute(server, "net", "marker-levels", ""), "");
+  EXPECT_EQ(server.printerAttribute("net", "printer-supply-info-uri"), "");
+
+  // Switched off: the data port refuses, the printer is offline.
+  mib.unplug();
+  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "offline"), "offline");
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
+}
+
+// The fake libusb in the server from its start: one Tesvel printer plugged
+// in, its port status read from a file the test writes.
+class UsbPrinterTest : public testing::Test {
+ protected:
+  struct Environment {
+    explicit Environment(const TempDir& dir) {
+      setenv("LD_PRELOAD", FAKE_LIBUSB, 1);
+      std::string asan = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
+      setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+      setenv("FAKE_USB_DEVICES", "0:", 1);
+      setenv("FAKE_USB_DEVICE_ID", "MFG:Tesvel;MDL:TZ3010 Series;CMD:TESVEL;", 1);
+      setenv("FAKE_USB_PORT_STATUS", dir.file("port").c_str(), 1);
+    }
+  };
+  void set_port_status(unsigned char bits) { writeFile(dir_.file("port"), std::string(1, static_cast<char>(bits))); }
+
+  TempDir dir_;
+  Environment env_{dir_};
+  AppServer server_;
+};
+
+TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusShows) {
+  ASSERT_TRUE(server_.ready()) << server_.log();
+  ProcessResult list = server_.app({"printers"});
+  EXPECT_NE(list.out.find("Tesvel TZ3010 Series"), std::string::npos) << list.out << server_.log();
+  const std::string printer = "Tesvel_TZ3010_Series";
+  EXPECT_EQ(server_.printerAttribute(printer, "printer-make-and-model"), "Tesvel TZ3010 Series");
+
+  // The IEEE 1284 status byte: 0x08 no fault, 0x10 selected, 0x20 paper empty.
+  const struct {
+    unsigned char bits;
+    const char* reasons;
+  } kPort[] = {{0x18, "none"}, {0x38, "media-empty"}, {0x08, "offline"}, {0x10, "other"}, {0x18, "none"}};
+  for (const auto& p : kPort) {
+    set_port_status(p.bits);
+    EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", p.reasons), p.reasons)
+        << "port status " << static_cast<int>(p.bits);
+  }
+  // USB printers have no supplies to show.
+  EXPECT_EQ(server_.printerAttribute(printer, "printer-supply-info-uri"), "");
+  server_.stop();
+  EXPECT_EQ(server_.sanitizerReports(), "");
+}
+
+using AppTestPage = OnePrinterTest;
+
+// The share of black pixels in a rectangle of a PBM page.
+double blackness(const std::string& pbm, size_t dataStart, int stride, int x0, int y0, int x1, int y1) {
+  long black = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x)
+      black += (static_cast<unsigned char>(pbm[dataStart + static_cast<size_t>(y) * stride + x / 8]) >> (7 - x % 8)) & 1;
+  return static_cast<double>(black) / ((x1 - x0) * static_cast<double>(y1 - y0));
+}
+
+TEST_F(AppTestPage, TheTestPagePrintsThroughTheFilterWithItsRampFrameAndIdentifyIsRefused) {
+  ProcessResult run = server_.app({"testpage", "-d", "p"});
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  AppJob job = server_.waitForEnd("p", 1, deadlineSeconds(120));
+  ASSERT_EQ(job.state, "completed") << job.message;
+  std::vector<std::string> out = dirEntries(server_.outDir("p"));
+  ASSERT_EQ(out.size(), 1u);
+  TempDir pages;
+  ProcessResult check =
+      inspectStream(readFile(server_.outDir("p") + "/" + out[0]), {"--check", "--no-png", "-o", pages.path()});
+  ASSERT_EQ(check.exitStatus, 0) << check.out;
+  EXPECT_NE(check.out.find("pages=1"), std::string::npos) << check.out;
+
+  // The page image (600 dpi, cropped to the printer's image area): the
+  // frame's rows and columns are the ones nearly all black, and they lie a
+  // page less two margins apart whatever the crop.
+  std::string pbm = readFile(pages.file("page-001.pbm"));
+  int width = 0, height = 0;
+  ASSERT_EQ(sscanf(pbm.c_str(), "P4 %d %d", &width, &height), 2);
+  size_t start = pbm.find('\n', pbm.find('\n') + 1) + 1;
+  int stride = (width + 7) / 8;
+  auto full_row = [&](int y) { return blackness(pbm, start, stride, 0, y, width, y + 1) > 0.8; };
+  auto full_col = [&](int x) { return blackness(pbm, start, stride, x, 0, x + 1, height) > 0.8; };
+  int top = 0, bottom = height - 1, left = 0, right = width - 1;
+  while (top < height && !full_row(top)) ++top;
+  while (bottom > 0 && !full_row(bottom)) --bottom;
+  while (left < width && !full_col(left)) ++left;
+  while (right > 0 && !full_col(right)) --right;
+  const double dots = 600.0 / 72.0, margin = tpa::kTestPageMarginPt * dots;
+  EXPECT_NEAR(right - left + 1, 595 * dots - 2 * margin, 4);  // A4: 595 x 842 points
+  EXPECT_NEAR(bottom - top + 1, 842 * dots - 2 * margin, 4);
+
+  // The ramp: eleven steps across the page, each darker than the one before.
+  int rampTop = top + static_cast<int>((tpa::kTestPageRampTopPt - tpa::kTestPageMarginPt) * dots);
+  int rampMid = rampTop + static_cast<int>(tpa::kTestPageRampHeightPt * dots / 2);
+  double stepPx = (595 - 2 * tpa::kTestPageMarginPt - 60) * dots / tpa::kTestPageRampSteps;
+  int rampLeft = left + static_cast<int>(30 * dots);
+  double last = -1;
+  for (int i = 0; i < tpa::kTestPageRampSteps; ++i) {
+    int x0 = rampLeft + static_cast<int>((i + 0.2) * stepPx), x1 = rampLeft + static_cast<int>((i + 0.8) * stepPx);
+    double b = blackness(pbm, start, stride, x0, rampMid - 100, x1, rampMid + 100);
+    EXPECT_GT(b, last) << "step " << i;
+    last = b;
+    if (i == 0) {
+      EXPECT_LT(b, 0.02);
+    }
+  }
+  EXPECT_GT(last, 0.98);
+
+  // No light, no sound: Identify-Printer is refused, not answered in vain.
+  EXPECT_EQ(server_.printerAttribute("p", "identify-actions-supported"), "none");
+  EXPECT_EQ(server_.printerAttribute("p", "operations-supported").find("Identify-Printer"), std::string::npos);
+  EXPECT_EQ(server_.printerAttribute("p", "printer-supply-info-uri"), "");
+  http_t* http = connectLoopback(server_.port());
+  ASSERT_NE(http, nullptr);
+  ipp_t* request = ippNewRequest(IPP_OP_IDENTIFY_PRINTER);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server_.printerUri("p").c_str());
+  ippDelete(cupsDoRequest(http, request, "/ipp/print/p"));
+  EXPECT_EQ(cupsLastError(), IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED);
+  httpClose(http);
+}
+
+}  // namespace
