@@ -143,17 +143,15 @@ const char* testPageCallback(pappl_printer_t* printer, char* buffer, size_t bufs
     info.widthPt = data.media_default.size_width * 72.0 / 2540.0;
     info.lengthPt = data.media_default.size_length * 72.0 / 2540.0;
   }
-  // One file per printer, replaced each time: a job still printing the last
-  // one keeps reading it, since the rename leaves its file in place.
-  std::string tmp = writeTestPage(info);
-  if (tmp.empty()) return nullptr;
-  char path[1024];
-  std::snprintf(path, sizeof path, "%s/tesvel-testpage-%d.ps", papplGetTempDir(), papplPrinterGetID(printer));
-  if (rename(tmp.c_str(), path) != 0) {
-    unlink(tmp.c_str());
+  // A new file each time: PAPPL removes a job's file from the temporary
+  // directory when the job is done, so two pages asked for at once must not
+  // share one.
+  std::string path = writeTestPage(info);
+  if (path.empty() || path.size() >= bufsize) {
+    if (!path.empty()) unlink(path.c_str());
     return nullptr;
   }
-  std::snprintf(buffer, bufsize, "%s", path);
+  std::snprintf(buffer, bufsize, "%s", path.c_str());
   return buffer;
 }
 

@@ -32,8 +32,9 @@ constexpr double kTestPageRampHeightPt = 60;
 // The PostScript program of the page.
 std::string testPageProgram(const TestPageInfo& info);
 
-// PAPPL's test-page callback: writes the page for the printer to a file
-// of its own in the temporary directory and returns its name in `buffer`.
+// PAPPL's test-page callback: writes the page for the printer to a new
+// file in the temporary directory (PAPPL removes it after the job) and
+// returns its name in `buffer`.
 const char* testPageCallback(pappl_printer_t* printer, char* buffer, size_t bufsize);
 
 // The page for a printer's attributes (used by the testpage sub-command,

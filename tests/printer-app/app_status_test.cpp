@@ -142,6 +142,36 @@ TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusSh
 
 using AppTestPage = OnePrinterTest;
 
+// A web page as the administrator sees it (GET, or POST of a form): its text.
+std::string web_page(const AppServer& server, const std::string& path, const std::string& form = "") {
+  http_t* http = connectLoopback(server.port());
+  if (http == nullptr) return "";
+  std::string pair = "admin:" + server.adminPassword();
+  char encoded[256];
+  httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_HOST, "localhost");
+  httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
+  bool sent = false;
+  if (form.empty()) {
+    sent = httpGet(http, path.c_str()) == 0;
+  } else {
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http, form.size());
+    sent = httpPost(http, path.c_str()) == 0 &&
+           httpWrite2(http, form.data(), form.size()) == static_cast<ssize_t>(form.size());
+  }
+  std::string text;
+  if (sent) {
+    while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
+    }
+    char buf[4096];
+    for (ssize_t n; (n = httpRead2(http, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  }
+  httpClose(http);
+  return text;
+}
+
 // The share of black pixels in a rectangle of a PBM page.
 double blackness(const std::string& pbm, size_t dataStart, int stride, int x0, int y0, int x1, int y1) {
   long black = 0;
@@ -151,10 +181,30 @@ double blackness(const std::string& pbm, size_t dataStart, int stride, int x0, i
   return static_cast<double>(black) / ((x1 - x0) * static_cast<double>(y1 - y0));
 }
 
-TEST_F(AppTestPage, TheTestPagePrintsThroughTheFilterWithItsRampFrameAndIdentifyIsRefused) {
+TEST_F(AppTestPage, TheTestPagePrintsFromTheWebPageAndTheCommandWithItsRampAndFrameAndIdentifyIsRefused) {
+  // The printer's web page: its button prints the page as a job.
+  std::string page = web_page(server_, "/p/");
+  EXPECT_NE(page.find("Print Test Page"), std::string::npos) << page;
+  EXPECT_EQ(page.find("Identify Printer"), std::string::npos);
+  const std::string field = "name=\"session\" value=\"";
+  size_t at = page.find(field);
+  ASSERT_NE(at, std::string::npos) << page;
+  at += field.size();
+  std::string session = page.substr(at, page.find('"', at) - at);
+  EXPECT_NE(web_page(server_, "/p/", "session=" + session + "&action=print-test-page").find("Test page printed"),
+            std::string::npos);
+  AppJob web = server_.waitForEnd("p", 1, deadlineSeconds(120));
+  ASSERT_EQ(web.state, "completed") << web.message;
+  std::vector<std::string> first = dirEntries(server_.outDir("p"));
+  ASSERT_EQ(first.size(), 1u);
+  ProcessResult webCheck = inspectStream(readFile(server_.outDir("p") + "/" + first[0]), {"--check", "--no-images"});
+  EXPECT_NE(webCheck.out.find("pages=1"), std::string::npos) << webCheck.out;
+  unlink((server_.outDir("p") + "/" + first[0]).c_str());
+
+  // The command line: the same page, and its image checked.
   ProcessResult run = server_.app({"testpage", "-d", "p"});
   ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
-  AppJob job = server_.waitForEnd("p", 1, deadlineSeconds(120));
+  AppJob job = server_.waitForEnd("p", 2, deadlineSeconds(120));
   ASSERT_EQ(job.state, "completed") << job.message;
   std::vector<std::string> out = dirEntries(server_.outDir("p"));
   ASSERT_EQ(out.size(), 1u);
