@@ -32,6 +32,36 @@ std::string wait_for_attribute(const AppServer& server, const std::string& print
   return value;
 }
 
+// A web page as the administrator sees it (GET, or POST of a form): its text.
+std::string web_page(const AppServer& server, const std::string& path, const std::string& form = "") {
+  http_t* http = connectLoopback(server.port());
+  if (http == nullptr) return "";
+  std::string pair = "admin:" + server.adminPassword();
+  char encoded[256];
+  httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_HOST, "localhost");
+  httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
+  bool sent = false;
+  if (form.empty()) {
+    sent = httpGet(http, path.c_str()) == 0;
+  } else {
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http, form.size());
+    sent = httpPost(http, path.c_str()) == 0 &&
+           httpWrite2(http, form.data(), form.size()) == static_cast<ssize_t>(form.size());
+  }
+  std::string text;
+  if (sent) {
+    while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
+    }
+    char buf[4096];
+    for (ssize_t n; (n = httpRead2(http, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  }
+  httpClose(http);
+  return text;
+}
+
 TEST(PrinterStatus, APollClearsOnlyWhatItsConnectionCanReport) {
   struct Case {
     tpa::Connection connection;
@@ -71,6 +101,7 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   EXPECT_EQ(server.printerAttribute("net", "printer-supply"),
             "index=0;type=toner;maxcapacity=100;level=100;colorantname=black;");
   EXPECT_NE(server.printerAttribute("net", "printer-supply-info-uri"), "");
+  EXPECT_NE(web_page(server, "/net/").find("/net/supplies"), std::string::npos);
 
   // hrPrinterDetectedErrorState: jammed 0x0400, low toner 0x2000.
   mib.setErrorState(0x0400 | 0x2000);
@@ -88,6 +119,7 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   mib.setTonerLevel(-2);
   EXPECT_EQ(wait_for_attribute(server, "net", "marker-levels", ""), "");
   EXPECT_EQ(server.printerAttribute("net", "printer-supply-info-uri"), "");
+  EXPECT_EQ(web_page(server, "/net/").find("/net/supplies"), std::string::npos);
 
   // Switched off: the data port refuses, the printer is offline.
   mib.unplug();
@@ -142,35 +174,6 @@ TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusSh
 
 using AppTestPage = OnePrinterTest;
 
-// A web page as the administrator sees it (GET, or POST of a form): its text.
-std::string web_page(const AppServer& server, const std::string& path, const std::string& form = "") {
-  http_t* http = connectLoopback(server.port());
-  if (http == nullptr) return "";
-  std::string pair = "admin:" + server.adminPassword();
-  char encoded[256];
-  httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
-  httpClearFields(http);
-  httpSetField(http, HTTP_FIELD_HOST, "localhost");
-  httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
-  bool sent = false;
-  if (form.empty()) {
-    sent = httpGet(http, path.c_str()) == 0;
-  } else {
-    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
-    httpSetLength(http, form.size());
-    sent = httpPost(http, path.c_str()) == 0 &&
-           httpWrite2(http, form.data(), form.size()) == static_cast<ssize_t>(form.size());
-  }
-  std::string text;
-  if (sent) {
-    while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
-    }
-    char buf[4096];
-    for (ssize_t n; (n = httpRead2(http, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  }
-  httpClose(http);
-  return text;
-}
 
 // The share of black pixels in a rectangle of a PBM page.
 double blackness(const std::string& pbm, size_t dataStart, int stride, int x0, int y0, int x1, int y1) {
