@@ -1,5 +1,7 @@
 #include "status_callback.h"
 
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "drivers.h"
@@ -7,6 +9,42 @@
 #include "test_page.h"
 
 namespace tpa {
+
+namespace {
+
+// One poll of a printer at a time.  PAPPL asks from every client thread;
+// a second poll would find the device taken by the first and could not
+// tell that from a printer that cannot be reached.  It leaves the answer
+// to the poll already running.
+class PollTurn {
+ public:
+  explicit PollTurn(int printerId) : id_(printerId) {
+    std::lock_guard<std::mutex> lock(mutex());
+    mine_ = polling().insert(id_).second;
+  }
+  ~PollTurn() {
+    if (!mine_) return;
+    std::lock_guard<std::mutex> lock(mutex());
+    polling().erase(id_);
+  }
+  PollTurn(const PollTurn&) = delete;
+  PollTurn& operator=(const PollTurn&) = delete;
+  bool mine() const { return mine_; }
+
+ private:
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::set<int>& polling() {
+    static std::set<int> ids;
+    return ids;
+  }
+  int id_;
+  bool mine_ = false;
+};
+
+}  // namespace
 
 void setStatusCallbacks(pappl_pr_driver_data_t* data, const char* deviceUri) {
   data->status_cb = statusCallback;
@@ -21,6 +59,8 @@ void setStatusCallbacks(pappl_pr_driver_data_t* data, const char* deviceUri) {
 bool statusCallback(pappl_printer_t* printer) {
   Connection c = connectionOf(papplPrinterGetDeviceURI(printer));
   if (c == Connection::kNone) return true;
+  PollTurn turn(papplPrinterGetID(printer));
+  if (!turn.mine()) return true;
 
   // papplPrinterOpenDevice is PAPPL's device lock: it gives the device only
   // while no job has it, and a job waits for it to be closed again.
