@@ -85,18 +85,19 @@ std::string testPageProgram(const TestPageInfo& info) {
   ps += fmt("%.2f %.2f %.2f %.2f rectstroke\n", m + f / 2, m + f / 2, w - 2 * m - f, h - 2 * m - f);
 
   ps += "/Helvetica-Bold findfont 18 scalefont setfont\n";
-  ps += fmt("%.2f %.2f moveto ", m + 30, h - m - 50) + ps_string("Tesvel Printer Application test page") + " show\n";
+  ps += fmt("%.2f %.2f moveto ", m + kTestPageInsetPt, h - m - 50) +
+        ps_string("Tesvel Printer Application test page") + " show\n";
   ps += "/Helvetica findfont 11 scalefont setfont\n";
   const std::string lines[] = {"Model: " + info.model, "Device: " + info.deviceUri,
                                "Driver version: " + info.version, "Printed: " + info.date};
   double y = h - m - 80;
   for (const std::string& line : lines) {
-    ps += fmt("%.2f %.2f moveto ", m + 30, y) + ps_string(line) + " show\n";
+    ps += fmt("%.2f %.2f moveto ", m + kTestPageInsetPt, y) + ps_string(line) + " show\n";
     y -= 16;
   }
 
   // The grey ramp: eleven boxes side by side, white to black.
-  const double rampLeft = m + 30, rampWidth = w - 2 * m - 60;
+  const double rampLeft = m + kTestPageInsetPt, rampWidth = w - 2 * (m + kTestPageInsetPt);
   const double stepWidth = rampWidth / kTestPageRampSteps;
   const double rampBottom = h - kTestPageRampTopPt - kTestPageRampHeightPt;
   for (int i = 0; i < kTestPageRampSteps; ++i) {
@@ -107,8 +108,8 @@ std::string testPageProgram(const TestPageInfo& info) {
   ps += "0 setgray 0.5 setlinewidth\n";
   ps += fmt("%.2f %.2f %.2f %.2f rectstroke\n", rampLeft, rampBottom, rampWidth, kTestPageRampHeightPt);
 
-  ps += resolution_target(m + 30, rampBottom - 90);
-  ps += fmt("%.2f %.2f moveto ", m + 30, rampBottom - 110) +
+  ps += resolution_target(m + kTestPageInsetPt, rampBottom - 90);
+  ps += fmt("%.2f %.2f moveto ", m + kTestPageInsetPt, rampBottom - 110) +
         ps_string("Line pairs of 1, 2, 3, 4 and 6 dots at 600 dpi") + " show\n";
   ps += "showpage\n%%EOF\n";
   return ps;

@@ -28,6 +28,7 @@ constexpr double kTestPageFrameWidthPt = 2;
 constexpr int kTestPageRampSteps = 11;      // white (step 0) to black
 constexpr double kTestPageRampTopPt = 200;  // the ramp's band
 constexpr double kTestPageRampHeightPt = 60;
+constexpr double kTestPageInsetPt = 30;     // the text and the ramp, inside the frame
 
 // The PostScript program of the page.
 std::string testPageProgram(const TestPageInfo& info);

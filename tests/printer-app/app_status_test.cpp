@@ -12,7 +12,6 @@
 
 #include "app_fixture.h"
 #include "fake_printer_mib.h"
-#include "printer_status.h"
 #include "test_page.h"
 
 using namespace testing_support;
@@ -60,31 +59,6 @@ std::string web_page(const AppServer& server, const std::string& path, const std
   }
   httpClose(http);
   return text;
-}
-
-TEST(PrinterStatus, APollClearsOnlyWhatItsConnectionCanReport) {
-  struct Case {
-    tpa::Connection connection;
-    bool reachable;
-    unsigned fromDevice, add, remove;
-  };
-  const unsigned usb = PAPPL_PREASON_OTHER | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_MEDIA_EMPTY;
-  const Case cases[] = {
-      // A jam is not in the USB port status: never set nor cleared from it.
-      {tpa::Connection::kUsb, true, PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM,
-       PAPPL_PREASON_MEDIA_EMPTY, usb & ~PAPPL_PREASON_MEDIA_EMPTY},
-      {tpa::Connection::kUsb, false, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE, usb & ~PAPPL_PREASON_OFFLINE},
-      {tpa::Connection::kNone, false, PAPPL_PREASON_MEDIA_EMPTY, PAPPL_PREASON_NONE, PAPPL_PREASON_NONE},
-  };
-  for (const Case& c : cases) {
-    tpa::ReasonUpdate u = tpa::reasonUpdate(c.connection, c.reachable, static_cast<pappl_preason_t>(c.fromDevice));
-    EXPECT_EQ(static_cast<unsigned>(u.add), c.add);
-    EXPECT_EQ(static_cast<unsigned>(u.remove), c.remove);
-    EXPECT_FALSE(u.remove & PAPPL_PREASON_MEDIA_NEEDED);  // a job waiting for the user owns that one
-  }
-  EXPECT_EQ(tpa::connectionOf("socket://10.0.0.2:9100"), tpa::Connection::kNetwork);
-  EXPECT_EQ(tpa::connectionOf("usb://Tesvel/TZ3010?serial=1"), tpa::Connection::kUsb);
-  EXPECT_EQ(tpa::connectionOf("file:///tmp/out"), tpa::Connection::kNone);
 }
 
 TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAgain) {
@@ -179,8 +153,10 @@ using AppTestPage = OnePrinterTest;
 double blackness(const std::string& pbm, size_t dataStart, int stride, int x0, int y0, int x1, int y1) {
   long black = 0;
   for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x)
-      black += (static_cast<unsigned char>(pbm[dataStart + static_cast<size_t>(y) * stride + x / 8]) >> (7 - x % 8)) & 1;
+    for (int x = x0; x < x1; ++x) {
+      unsigned char byte = static_cast<unsigned char>(pbm[dataStart + static_cast<size_t>(y) * stride + x / 8]);
+      black += (byte >> (7 - x % 8)) & 1;
+    }
   return static_cast<double>(black) / ((x1 - x0) * static_cast<double>(y1 - y0));
 }
 
@@ -239,8 +215,8 @@ TEST_F(AppTestPage, TheTestPagePrintsFromTheWebPageAndTheCommandWithItsRampAndFr
   // The ramp: eleven steps across the page, each darker than the one before.
   int rampTop = top + static_cast<int>((tpa::kTestPageRampTopPt - tpa::kTestPageMarginPt) * dots);
   int rampMid = rampTop + static_cast<int>(tpa::kTestPageRampHeightPt * dots / 2);
-  double stepPx = (595 - 2 * tpa::kTestPageMarginPt - 60) * dots / tpa::kTestPageRampSteps;
-  int rampLeft = left + static_cast<int>(30 * dots);
+  double stepPx = (595 - 2 * (tpa::kTestPageMarginPt + tpa::kTestPageInsetPt)) * dots / tpa::kTestPageRampSteps;
+  int rampLeft = left + static_cast<int>(tpa::kTestPageInsetPt * dots);
   double last = -1;
   for (int i = 0; i < tpa::kTestPageRampSteps; ++i) {
     int x0 = rampLeft + static_cast<int>((i + 0.2) * stepPx), x1 = rampLeft + static_cast<int>((i + 0.8) * stepPx);
