@@ -150,6 +150,7 @@ FakePrinterMib::~FakePrinterMib() {
     (void)w;
   }
   if (thread_.joinable()) thread_.join();
+  for (int fd : fillers_) close(fd);
   for (int fd : {wake_[0], wake_[1], udp_, tcp_, lockFd_})
     if (fd >= 0) close(fd);  // closing the lock's descriptor releases it
 }
@@ -164,9 +165,20 @@ void FakePrinterMib::setTonerLevel(int level) {
   mib_[{1, 3, 6, 1, 2, 1, 43, 11, 1, 1, 9, 1, 1}].number = level;
 }
 
-void FakePrinterMib::unplug() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  shutdown(tcp_, SHUT_RDWR);  // refuses connections from now on
+void FakePrinterMib::hang() {
+  hung_ = true;
+  // A backlog of 0 holds one connection; the ones after it wait for good.
+  listen(tcp_, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port_));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < 3; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers_.push_back(fd);
+  }
 }
 
 std::string FakePrinterMib::answer(const std::string& request) {
@@ -199,7 +211,7 @@ std::string FakePrinterMib::answer(const std::string& request) {
 
 void FakePrinterMib::serve() {
   for (;;) {
-    pollfd p[3] = {{udp_, POLLIN, 0}, {tcp_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    pollfd p[3] = {{udp_, POLLIN, 0}, {hung_ ? -1 : tcp_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
     poll(p, 3, -1);
     if (p[2].revents) return;
     if (p[1].revents & POLLIN) {

@@ -6,6 +6,7 @@
 // as the monitor tests' agent, so the two take turns.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -31,8 +32,10 @@ class FakePrinterMib {
   // The one supply, "Black Toner": its level against a capacity of 100
   // (-2: the printer does not know it).
   void setTonerLevel(int level);
-  // The data port stops taking connections, as a printer switched off.
-  void unplug();
+  // The printer stops answering, as one switched off behind a router: a
+  // connection to its data port is never completed (its accept queue is
+  // full, so the kernel drops further SYNs and the connect waits).
+  void hang();
 
  private:
   struct Value {
@@ -49,6 +52,8 @@ class FakePrinterMib {
   int tcp_ = -1;
   int port_ = 0;
   int wake_[2] = {-1, -1};
+  std::atomic<bool> hung_{false};
+  std::vector<int> fillers_;  // the connections that fill the accept queue
   std::mutex mutex_;
   std::map<Oid, Value> mib_;
   std::thread thread_;
