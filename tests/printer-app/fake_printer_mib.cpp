@@ -204,9 +204,11 @@ std::string FakePrinterMib::answer(const std::string& request) {
   Oid oid = oid_value(name);
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = next ? mib_.upper_bound(oid) : mib_.find(oid);
-  if (it == mib_.end()) return get_response(int_value(id), 2, tlv(0x30, ber_oid(oid) + tlv(0x05, "")));  // noSuchName
+  if (it == mib_.end())  // error-status 2: noSuchName, with the name and a NULL
+    return get_response(int_value(id), 2, tlv(0x30, ber_oid(oid) + tlv(0x05, "")));
   const Value& v = it->second;
-  return get_response(int_value(id), 0, tlv(0x30, ber_oid(it->first) + (v.text ? tlv(0x04, v.bytes) : ber_int(v.number))));
+  std::string value = v.text ? tlv(0x04, v.bytes) : ber_int(v.number);
+  return get_response(int_value(id), 0, tlv(0x30, ber_oid(it->first) + value));
 }
 
 void FakePrinterMib::serve() {
