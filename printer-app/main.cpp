@@ -1,7 +1,7 @@
 // tesvel-printer-app: every host-based Tesvel printer as a driverless IPP
 // printer.  PAPPL owns the command line, the server, IPP and the web
 // interface; jobs are printed by the installed rasterfilter.
-//   tesvel-printer-app server | add | printers | submit | jobs | cancel | ...
+//   tesvel-printer-app server | add | printers | submit | testpage | jobs | cancel | ...
 #include <libgen.h>
 #include <malloc.h>
 #include <signal.h>

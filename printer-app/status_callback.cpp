@@ -59,6 +59,10 @@ void setStatusCallbacks(pappl_pr_driver_data_t* data, const char* deviceUri) {
 bool statusCallback(pappl_printer_t* printer) {
   Connection c = connectionOf(papplPrinterGetDeviceURI(printer));
   if (c == Connection::kNone) return true;
+  // PAPPL also asks while it loads the printers, before the server runs: a
+  // network printer that does not answer would hold the start for the
+  // connection's 30 seconds.  Its status comes with the first client.
+  if (c == Connection::kNetwork && !papplSystemIsRunning(papplPrinterGetSystem(printer))) return true;
   PollTurn turn(papplPrinterGetID(printer));
   if (!turn.mine()) return true;
 
