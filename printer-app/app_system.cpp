@@ -14,6 +14,7 @@
 #include "drivers.h"
 #include "print_job.h"
 #include "server_settings.h"
+#include "status_callback.h"
 #include "stall_watch.h"
 
 namespace tpa {
@@ -136,7 +137,8 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   app.watchdogSeconds = s.watchdogSeconds;
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                autoaddCallback, nullptr, driverCallback, nullptr);
-  papplSystemLoadState(system, app.stateFile.c_str());
+  // A first start (no state yet) adds the USB printers that are plugged in.
+  if (!papplSystemLoadState(system, app.stateFile.c_str())) addUsbPrinters(system);
   if (s.options & PAPPL_SOPTIONS_WEB_SECURITY) {
     ensure_password(system, app.stateFile);
     // Without a callback PAPPL lets any client on this machine change

@@ -7,6 +7,7 @@
 
 #include "job_request.h"
 #include "print_job.h"
+#include "status_callback.h"
 
 namespace tpa {
 
@@ -115,7 +116,7 @@ std::vector<pappl_pr_driver_t> papplDriverTable() {
   return table;
 }
 
-bool driverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceUri, const char*,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
   const DriverModel* d = findDriver(driverName);
   if (d == nullptr) return false;
@@ -154,6 +155,7 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   data->darkness_default = 0;
 
   setPrintCallbacks(data);
+  setStatusCallbacks(data, deviceUri);
   *attrs = ippNew();
   add_vendor(*d, data, *attrs);
   return true;

@@ -1,18 +1,20 @@
 // tesvel-printer-app: every host-based Tesvel printer as a driverless IPP
 // printer.  PAPPL owns the command line, the server, IPP and the web
 // interface; jobs are printed by the installed rasterfilter.
-//   tesvel-printer-app server | add | printers | submit | jobs | cancel | ...
+//   tesvel-printer-app server | add | printers | submit | testpage | jobs | cancel | ...
 #include <libgen.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app_system.h"
 #include "drivers.h"
+#include "test_page.h"
 
 namespace {
 
@@ -41,6 +43,27 @@ std::string sub_command(int argc, char* argv[]) {
     if (a[0] != '-') return a;
   }
   return "";
+}
+
+// "testpage [-d PRINTER]": the application draws the page and PAPPL's own
+// "submit" sends it; the file goes once the job has been sent.
+int test_page_command(int argc, char* argv[], int (*run)(int, char**)) {
+  std::string printer;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::string(argv[i]) == "-d") printer = argv[i + 1];
+  std::string why;
+  std::string file = tpa::testPageForCommand(g_baseName.c_str(), &printer, &why);
+  if (file.empty()) {
+    std::fprintf(stderr, "%s: cannot print a test page: %s\n", g_baseName.c_str(), why.c_str());
+    return 1;
+  }
+  std::vector<std::string> words = {argv[0], "submit", "-d", printer, "-t", "Test Page", file};
+  std::vector<char*> args;
+  for (std::string& w : words) args.push_back(&w[0]);
+  args.push_back(nullptr);
+  int status = run(static_cast<int>(words.size()), args.data());
+  unlink(file.c_str());
+  return status;
 }
 
 }  // namespace
@@ -79,7 +102,11 @@ int main(int argc, char* argv[]) {
 
   static std::vector<pappl_pr_driver_t> drivers = tpa::papplDriverTable();
   // The web pages need a footer: PAPPL 1.3 crashes rendering them without one.
-  return papplMainloop(argc, argv, TESVEL_VERSION, "Tesvel Printer Application " TESVEL_VERSION,
-                       static_cast<int>(drivers.size()), drivers.data(), tpa::autoaddCallback,
-                       tpa::driverCallback, nullptr, nullptr, system_cb, nullptr, &drivers);
+  auto run = [](int n, char** args) {
+    return papplMainloop(n, args, TESVEL_VERSION, "Tesvel Printer Application " TESVEL_VERSION,
+                         static_cast<int>(drivers.size()), drivers.data(), tpa::autoaddCallback,
+                         tpa::driverCallback, nullptr, nullptr, system_cb, nullptr, &drivers);
+  };
+  if (sub_command(argc, argv) == "testpage") return test_page_command(argc, argv, run);
+  return run(argc, argv);
 }

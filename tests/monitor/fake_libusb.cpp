@@ -11,6 +11,14 @@
 //                     check: "open N", "close N", "transfer N 193 0 0 0
 //                     1024 2000" (device, bmRequestType, bRequest, wValue,
 //                     wIndex, wLength, timeout), "init", "exit"
+//
+// For the Printer Application (PAPPL's USB layer, preloaded into the
+// server), each device is also a printer-class interface with a bulk
+// endpoint each way, and two printer-class requests answer:
+//   FAKE_USB_DEVICE_ID   the IEEE 1284 device ID (GET_DEVICE_ID); unset:
+//                        the request goes to FAKE_USB_STATUS as before
+//   FAKE_USB_PORT_STATUS a file holding the one-byte IEEE 1284 port status
+//                        (GET_PORT_STATUS); missing: the request times out
 #include <fcntl.h>
 #include <libusb.h>
 #include <unistd.h>
@@ -70,9 +78,76 @@ void load_devices() {
   }
 }
 
+// A control transfer's answer: the file the variable names, or a timeout
+// when there is none.
+int reply_from_file(const char* variable, unsigned char* data, uint16_t length) {
+  const char* path = getenv(variable);
+  int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0) return LIBUSB_ERROR_TIMEOUT;
+  ssize_t n = read(fd, data, length);
+  close(fd);
+  return n > 0 ? static_cast<int>(n) : LIBUSB_ERROR_TIMEOUT;
+}
+
+constexpr int kNotPrinterClass = -1000;
+
+// GET_CONFIGURATION (the one configuration, 1), the printer class's
+// GET_DEVICE_ID (a big-endian length that counts itself, then the ID) and
+// GET_PORT_STATUS; kNotPrinterClass for anything else.
+int printer_class_request(uint8_t requestType, uint8_t request, const std::string& deviceId,
+                          unsigned char* data, uint16_t length) {
+  if (requestType == 0x80 && request == 8 && length >= 1) {
+    data[0] = 1;
+    return 1;
+  }
+  if (requestType == 0xA1 && request == 0) {
+    size_t n = deviceId.size() + 2 < length ? deviceId.size() + 2 : length;
+    std::string reply = std::string(1, static_cast<char>((deviceId.size() + 2) >> 8)) +
+                        static_cast<char>((deviceId.size() + 2) & 0xff) + deviceId;
+    memcpy(data, reply.data(), n);
+    return static_cast<int>(n);
+  }
+  if (requestType == 0xA1 && request == 1) return reply_from_file("FAKE_USB_PORT_STATUS", data, length);
+  return kNotPrinterClass;
+}
+
+// One configuration, one interface: printer class, bidirectional, with a
+// bulk OUT and a bulk IN endpoint.
+const libusb_endpoint_descriptor kEndpoints[2] = {
+    {LIBUSB_DT_ENDPOINT_SIZE, LIBUSB_DT_ENDPOINT, 0x01, LIBUSB_TRANSFER_TYPE_BULK, 512, 0, 0, 0, nullptr, 0},
+    {LIBUSB_DT_ENDPOINT_SIZE, LIBUSB_DT_ENDPOINT, 0x82, LIBUSB_TRANSFER_TYPE_BULK, 512, 0, 0, 0, nullptr, 0}};
+const libusb_interface_descriptor kAltSetting = {
+    LIBUSB_DT_INTERFACE_SIZE, LIBUSB_DT_INTERFACE, 0, 0, 2, LIBUSB_CLASS_PRINTER, 1, 2, 0, kEndpoints, nullptr, 0};
+const libusb_interface kInterface = {&kAltSetting, 1};
+
 }  // namespace
 
 extern "C" {
+
+int libusb_get_config_descriptor(libusb_device*, uint8_t index, libusb_config_descriptor** config) {
+  if (index != 0) return LIBUSB_ERROR_NOT_FOUND;
+  *config = new libusb_config_descriptor{LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 0, 1, 1, 0, 0x80, 50,
+                                         &kInterface, nullptr, 0};
+  return 0;
+}
+
+void libusb_free_config_descriptor(libusb_config_descriptor* config) { delete config; }
+int libusb_kernel_driver_active(libusb_device_handle*, int) { return 0; }
+int libusb_detach_kernel_driver(libusb_device_handle*, int) { return 0; }
+int libusb_set_configuration(libusb_device_handle*, int) { return 0; }
+int libusb_claim_interface(libusb_device_handle*, int) { return 0; }
+int libusb_release_interface(libusb_device_handle*, int) { return 0; }
+int libusb_set_interface_alt_setting(libusb_device_handle*, int, int) { return 0; }
+libusb_device* libusb_ref_device(libusb_device* dev) { return dev; }
+void libusb_unref_device(libusb_device*) {}
+const char* libusb_strerror(int code) { return code == LIBUSB_ERROR_TIMEOUT ? "Operation timed out" : "Error"; }
+
+// What the printer is sent goes nowhere; it never has anything to say.
+int libusb_bulk_transfer(libusb_device_handle*, unsigned char endpoint, unsigned char*, int length,
+                         int* transferred, unsigned int) {
+  *transferred = endpoint & 0x80 ? 0 : length;
+  return endpoint & 0x80 ? LIBUSB_ERROR_TIMEOUT : 0;
+}
 
 int libusb_init(libusb_context** ctx) {
   if (ctx != nullptr) *ctx = nullptr;
@@ -135,12 +210,12 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
   snprintf(line, sizeof line, "transfer %d %u %u %u %u %u %u", handle->device->number,
            requestType, request, value, index, length, timeout);
   log_line(line);
-  const char* path = getenv("FAKE_USB_STATUS");
-  int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0) return LIBUSB_ERROR_TIMEOUT;
-  ssize_t n = read(fd, data, length);
-  close(fd);
-  return n > 0 ? static_cast<int>(n) : LIBUSB_ERROR_TIMEOUT;
+  const char* deviceId = getenv("FAKE_USB_DEVICE_ID");
+  if (deviceId != nullptr) {
+    int answered = printer_class_request(requestType, request, deviceId, data, length);
+    if (answered != kNotPrinterClass) return answered;
+  }
+  return reply_from_file("FAKE_USB_STATUS", data, length);
 }
 
 }  // extern "C"

@@ -1,0 +1,43 @@
+// What the printer says about itself, as PAPPL wants it: which
+// printer-state-reasons a connection can report at all (so a poll clears
+// only what it could have set), and which supply rows carry a real level.
+// Pure logic: the polling itself is in status_callback.cpp.
+#pragma once
+
+#include <pappl/pappl.h>
+
+namespace tpa {
+
+// How the application reaches the printer, as far as status goes.
+enum class Connection {
+  kNone,     // file:, or anything else that cannot answer
+  kUsb,      // usb: the IEEE 1284 port status
+  kNetwork,  // socket:, snmp:, dnssd: the Printer MIB over SNMP
+};
+
+Connection connectionOf(const char* deviceUri);
+
+// The reasons a connection can report.  USB's port status knows paper out,
+// offline and "an error"; the Printer MIB knows more.  Reasons outside the
+// mask (media-needed from a job waiting for the user, for one) are never
+// touched by a poll.
+pappl_preason_t deviceReasonMask(Connection c);
+
+struct ReasonUpdate {
+  pappl_preason_t add = PAPPL_PREASON_NONE;
+  pappl_preason_t remove = PAPPL_PREASON_NONE;
+};
+
+// The change a poll makes: what the device reports is set, what it could
+// have reported but did not is cleared.  `reachable` false: the device
+// could not be opened while no job had it, so the printer is offline and
+// nothing else about it is known.
+ReasonUpdate reasonUpdate(Connection c, bool reachable, pappl_preason_t fromDevice);
+
+// The supplies to publish: only rows whose level is a real percentage
+// (0..100); a printer that reports "unknown" or "some remaining" for a
+// supply has that supply left out rather than given a made-up level.
+// Returns the count written to `out` (at most PAPPL_MAX_SUPPLY).
+int knownSupplies(const pappl_supply_t* in, int count, pappl_supply_t* out);
+
+}  // namespace tpa
