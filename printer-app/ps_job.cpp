@@ -1,0 +1,257 @@
+#include "ps_job.h"
+
+#include <strings.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "app_paths.h"
+#include "job_sink.h"
+#include "side_channel.h"
+
+namespace tpa {
+
+namespace {
+
+// What CUPS runs for each document format before jobwrapper, as its
+// conversion rules pick them for these PPDs (cupsfilter --list-filters).
+struct Chain {
+  bool colour;
+  const char* format;
+  const char* stages[3];
+};
+constexpr Chain kChains[] = {
+    {false, "application/pdf", {"pdftopdf", "pdftops"}},
+    {false, "application/postscript", {"pstops"}},
+    {false, "image/jpeg", {"imagetopdf", "pdftops"}},
+    {false, "image/png", {"imagetopdf", "pdftops"}},
+    {true, "application/pdf", {"pdftopdf"}},
+    {true, "application/postscript", {"gstopdf", "pdftopdf"}},
+    {true, "image/jpeg", {"imagetopdf"}},
+    {true, "image/png", {"imagetopdf"}},
+};
+
+std::string dir_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// CUPS's filters live beside where the installed rasterfilter goes;
+// jobwrapper beside the rasterfilter this application runs.
+std::string cups_filter_dir() { return dir_of(TESVEL_INSTALLED_FILTER); }
+std::string jobwrapper_path() { return dir_of(appPaths().filter) + "/jobwrapper"; }
+
+// The printer's device ID as a CUPS backend would give it: what the
+// device reports, else the ID the printer was added with.  The ID PAPPL
+// makes up from the driver's name when it has none says nothing about the
+// device, and a CUPS backend without an ID answers with nothing too.
+std::string backend_device_id(pappl_printer_t* printer, pappl_device_t* device, const PsModel& model) {
+  char buf[1024];
+  if (papplDeviceGetID(device, buf, sizeof buf) && buf[0]) return buf;
+  const char* id = papplPrinterGetDeviceID(printer);
+  if (id == nullptr) return "";
+  std::string made = "MDL:" + model.description.substr(model.description.find(' ') + 1) + ";";
+  return std::strstr(id, made.c_str()) ? "" : id;
+}
+
+// The environment CUPS gives every filter of a job.
+std::vector<std::string> cups_env(const PsModel& m, pappl_printer_t* printer, const char* format) {
+  const char* name = papplPrinterGetName(printer);
+  std::string serverBin = dir_of(cups_filter_dir());
+  return {"PPD=" + m.ppdPath,
+          std::string("DEVICE_URI=") + papplPrinterGetDeviceURI(printer),
+          std::string("CONTENT_TYPE=") + format,
+          std::string("FINAL_CONTENT_TYPE=printer/") + name,
+          std::string("PRINTER=") + name,
+          "CHARSET=utf-8",
+          "LANG=C.UTF-8",
+          "PATH=" + cups_filter_dir() + ":/usr/bin:/bin",
+          "CUPS_SERVERBIN=" + serverBin,
+          "CUPS_DATADIR=/usr/share/cups",
+          "CUPS_SERVERROOT=/etc/cups",
+          // The printer is not a CUPS queue: the wrapper's look-up of the
+          // queue among CUPS's destinations must not find a CUPS queue
+          // that happens to share the name, so it asks no server at all.
+          std::string("CUPS_SERVER=") + papplGetTempDir() + "/no-cups-server",
+          std::string("TMPDIR=") + papplGetTempDir()};
+}
+
+// The job's settings from its IPP attributes and the printer's defaults.
+PsJobSettings settings_of(pappl_job_t* job, const pappl_pr_options_t* o) {
+  PsJobSettings s;
+  s.width = o->media.size_width;
+  s.length = o->media.size_length;
+  s.sides = o->sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE    ? "two-sided-long-edge"
+            : o->sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE ? "two-sided-short-edge"
+                                                           : "one-sided";
+  const char* mdh = ippGetString(papplJobGetAttribute(job, "multiple-document-handling"), 0, nullptr);
+  s.collate = mdh && std::strcmp(mdh, "separate-documents-collated-copies") == 0;
+  if (const char* fe = cupsGetOption("feed-edge", o->num_vendor, o->vendor)) s.feedEdge = fe;
+  if (o->first_page > 1 || (o->last_page > 0 && o->last_page < 100000)) {
+    s.firstPage = static_cast<int>(o->first_page);
+    s.lastPage = o->last_page < 100000 ? static_cast<int>(o->last_page) : 0;
+  }
+  return s;
+}
+
+void fail(pappl_job_t* job, const std::string& why) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+  papplJobSetMessage(job, "%s", why.c_str());
+}
+
+// The CUPS filters before jobwrapper and the wrapper itself, chained the
+// way cupsd chains them; the first reads the job file by name.
+struct Pipeline {
+  std::vector<std::unique_ptr<Child>> early;  // all but the last prefilter
+  std::vector<std::unique_ptr<Pipe>> pipes;
+  ChildSpec last;                             // the prefilter that feeds jobwrapper
+};
+
+bool build_pipeline(const std::vector<std::string>& stages, const std::vector<std::string>& args,
+                    const std::string& file, const std::vector<std::string>& env, Pipeline* p,
+                    std::string* why) {
+  int input = -1;
+  for (size_t i = 0; i < stages.size(); ++i) {
+    ChildSpec c;
+    c.path = cups_filter_dir() + "/" + stages[i];
+    c.argv = args;
+    if (i == 0) c.argv.push_back(file);
+    c.env = env;
+    c.stdinFd = input;
+    if (i + 1 == stages.size()) {
+      p->last = c;
+      return true;
+    }
+    p->pipes.push_back(std::make_unique<Pipe>());
+    if (!p->pipes.back()->open()) {
+      *why = "cannot make the pipes for the printer driver";
+      return false;
+    }
+    c.stdoutFd = p->pipes.back()->write;
+    p->early.push_back(std::make_unique<Child>());
+    if (!p->early.back()->start(c, why)) return false;
+    p->pipes.back()->closeWrite();
+    input = p->pipes.back()->read;
+  }
+  *why = "The printer cannot print this kind of document.";
+  return false;
+}
+
+bool ps_document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
+  const char* file = papplJobGetFilename(job);
+  if (file == nullptr) return papplJobIsCanceled(job);
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const PsModel* model = findPsModel(papplPrinterGetDriverName(printer));
+  if (model == nullptr) {
+    fail(job, "The printer's driver is not one this application has.");
+    return false;
+  }
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
+  PsJobSettings settings = settings_of(job, options);
+  int copies = options->copies > 0 ? options->copies : 1;
+  papplJobDeletePrintOptions(options);
+  std::string text, why;
+  if (!psOptionText(*model, settings, &text, &why)) {
+    fail(job, why);
+    return false;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Filter options: %s", text.c_str());
+
+  // Job text goes to every filter as separate arguments, as cupsd passes it.
+  const char* user = papplJobGetUsername(job);
+  const char* title = papplJobGetName(job);
+  std::vector<std::string> args = {papplPrinterGetName(printer), std::to_string(papplJobGetID(job)),
+                                   user ? user : "", title ? title : "", std::to_string(copies), text};
+  std::vector<std::string> env = cups_env(*model, printer, papplJobGetFormat(job));
+  Pipeline pipeline;
+  if (!build_pipeline(psPrefilters(model->family, papplJobGetFormat(job)), args, file, env, &pipeline, &why)) {
+    fail(job, why);
+    return false;
+  }
+  SideChannel side(backend_device_id(printer, device, *model));
+  if (!side.start()) {
+    fail(job, "cannot make the printer's side channel");
+    return false;
+  }
+  FilterCommand wrapper{args, env, jobwrapper_path(), side.filterEnd()};
+  PapplJobSink sink(job, device, "");
+  FilterJob filter(sink);
+  bool started = filter.start(wrapper, &pipeline.last, &why);
+  side.closeFilterEnd();
+  pipeline.pipes.clear();  // the children hold their ends now
+  if (!started) {
+    fail(job, why);
+    return false;
+  }
+  return sink.finish(filter.run());
+}
+
+bool ps_document_filter(pappl_job_t* job, pappl_device_t* device, void*) {
+  try {
+    return ps_document_filter_unguarded(job, device);
+  } catch (const std::exception& e) {
+    fail(job, std::string("The job could not be printed: ") + e.what());
+  } catch (...) {
+    fail(job, "The job could not be printed.");
+  }
+  return false;
+}
+
+// Raster from a client reaches a PostScript printer only through CUPS's
+// raster-to-PDF filter, which is not among these drivers' paths: the job
+// is refused with a message rather than printed wrong.
+bool refuse_raster(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+  fail(job, "This printer takes PDF, PostScript, JPEG and PNG documents.");
+  return false;
+}
+bool no_page(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return false; }
+bool no_line(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) {
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> psPrefilters(PsFamily family, const std::string& format) {
+  for (const Chain& c : kChains)
+    if (c.colour == (family == PsFamily::Colour) && format == c.format) {
+      std::vector<std::string> out;
+      for (const char* s : c.stages)
+        if (s) out.push_back(s);
+      return out;
+    }
+  return {};
+}
+
+bool psOptionText(const PsModel& m, const PsJobSettings& s, std::string* text, std::string* why) {
+  std::string size = pageSizeForMedia(m.media, m.sizes, s.width, s.length);
+  if (size.empty()) {
+    *why = "The printer cannot print on paper of this size.";
+    return false;
+  }
+  std::string t = "PageSize=" + size;
+  if (m.duplex) {
+    t += s.sides == "two-sided-long-edge"    ? " Duplex=DuplexNoTumble"
+         : s.sides == "two-sided-short-edge" ? " Duplex=DuplexTumble"
+                                             : " Duplex=None";
+  }
+  t += s.collate ? " Collate=True" : " Collate=False";
+  if (m.family == PsFamily::JobControl) t += s.feedEdge == "long-edge" ? " FeedEdge=LongEdge" : " FeedEdge=ShortEdge";
+  if (s.firstPage > 0)
+    t += " page-ranges=" + std::to_string(s.firstPage) + "-" + (s.lastPage > 0 ? std::to_string(s.lastPage) : "");
+  *text = t;
+  return true;
+}
+
+void setPsPrintCallbacks(pappl_pr_driver_data_t* data) {
+  data->format = kPsPrinterFormat;
+  data->rstartjob_cb = refuse_raster;
+  data->rstartpage_cb = no_page;
+  data->rwriteline_cb = no_line;
+  data->rendpage_cb = no_page;
+  data->rendjob_cb = refuse_raster;
+}
+
+void addPsDocumentFilters(pappl_system_t* system) {
+  for (const char* format : {"application/pdf", "application/postscript", "image/jpeg", "image/png"})
+    papplSystemAddMIMEFilter(system, format, kPsPrinterFormat, ps_document_filter, nullptr);
+}
+
+}  // namespace tpa
