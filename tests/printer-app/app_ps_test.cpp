@@ -1,0 +1,136 @@
+// The PostScript models through the Printer Application: a job's printer
+// bytes compared with what a CUPS queue with the model's PPD sends (the
+// same PDF through cupsfilter, CUPS's filters and jobwrapper), and the
+// identity check refusing a printer of another maker.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <regex>
+
+#include "app_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+// What differs between two runs of one job: the job id, dates and the
+// document ids Ghostscript makes up.
+std::string without_run_details(const std::string& s) {
+  std::string out = std::regex_replace(s, std::regex("DISPLAY = \"\\d+ |JOBID=\\d+"), "JOBID");
+  out = std::regex_replace(out, std::regex("(CreationDate|ModDate)[^\\n]*"), "$1");
+  return std::regex_replace(out, std::regex("<[0-9A-Fa-f]{32}>"), "<ID>");
+}
+
+// The printer's bytes for the PDF from a CUPS queue with the PPD: the
+// PPD's filters (jobwrapper from this build among CUPS's own).
+std::string cups_route(const std::string& ppd, const std::string& pdf, const std::vector<std::string>& options) {
+  TempDir dir;
+  mkdir(dir.file("sb").c_str(), 0755);
+  mkdir(dir.file("sb/filter").c_str(), 0755);
+  for (const std::string& f : dirEntries("/usr/lib/cups/filter"))
+    symlink(("/usr/lib/cups/filter/" + f).c_str(), dir.file("sb/filter/" + f).c_str());
+  symlink(binPath("jobwrapper").c_str(), dir.file("sb/filter/jobwrapper").c_str());
+  writeFile(dir.file("cups-files.conf"), "ServerBin " + dir.file("sb") + "\n");
+  std::vector<std::string> argv = {"/usr/sbin/cupsfilter", "-c", dir.file("cups-files.conf"), "-p", ppdPath(ppd),
+                                   "-m", "printer/p", "-e", "-t", "job", "-U", "tester"};
+  for (const std::string& o : options) argv.insert(argv.end(), {"-o", o});
+  argv.push_back(pdf);
+  ProcessOptions opts;
+  opts.stdinFromDevNull = true;
+  ProcessResult r = runProcess(argv, opts);
+  EXPECT_EQ(r.exitStatus, 0) << r.err.substr(0, 4000);
+  return r.out;
+}
+
+class AppPostScript : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = std::make_unique<AppServer>();
+    ASSERT_TRUE(server_->ready()) << server_->log();
+    std::string why;
+    for (const char* p : {"tp3010", "tp5010", "tpc8010"})
+      ASSERT_TRUE(server_->addPrinter(p, std::string("tesvel_ps_") + p, &why)) << why;
+  }
+  static void TearDownTestSuite() {
+    server_->stop();
+    std::string reports = server_->sanitizerReports();
+    server_.reset();
+    EXPECT_EQ(reports, "");
+  }
+  void TearDown() override {
+    if (HasFailure()) std::cerr << server_->log();
+  }
+  std::string file(const std::string& name, const std::string& data) {
+    writeFile(dir_.file(name), data);
+    return dir_.file(name);
+  }
+
+  static std::unique_ptr<AppServer> server_;
+  TempDir dir_;
+};
+std::unique_ptr<AppServer> AppPostScript::server_;
+
+TEST_F(AppPostScript, EachFamilyGetsTheBytesACupsQueueWithItsPpdSends) {
+  std::string pdf = file("doc.pdf", makePdf(3));
+  struct Case {
+    const char* printer;
+    std::vector<std::string> attrs, options;
+    std::vector<std::string> expect;  // text the printer must receive
+    // The colour group's long-edge job: the wrapper turns its even pages,
+    // which the comparison with the CUPS route covers.
+  };
+  const Case cases[] = {
+      {"tp3010", {}, {"PageSize=A4", "Duplex=None", "Collate=False"}, {"@PJL JOB NAME = \"job\""}},
+      {"tp5010", {}, {"PageSize=A4", "Duplex=None", "Collate=False", "FeedEdge=ShortEdge"},
+       {"@PJL SET JOBOWNER=", "@PJL SET JOBID="}},
+      {"tpc8010",
+       {"ATTR keyword sides two-sided-long-edge"},
+       {"PageSize=A4", "Duplex=DuplexNoTumble", "Collate=False"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.printer);
+    AppJob job = server_->print(c.printer, pdf, "application/pdf", c.attrs);
+    ASSERT_EQ(job.state, "completed") << job.message << job.ipptool;
+    std::string cups = cups_route(std::string("tesvel-ps-") + c.printer + ".ppd", pdf, c.options);
+    ASSERT_FALSE(job.stream.empty());
+    EXPECT_EQ(without_run_details(job.stream), without_run_details(cups));
+    for (const std::string& e : c.expect) EXPECT_NE(job.stream.find(e), std::string::npos) << e;
+  }
+}
+
+// A printer added with this device ID, over the server's own socket (the
+// add command takes no device ID).
+bool add_with_device_id(const AppServer& server, const std::string& name, const std::string& driver,
+                        const std::string& deviceId) {
+  http_t* http = httpConnect2((server.dir() + "/tesvel-printer-app.sock").c_str(), 0, nullptr, AF_UNSPEC,
+                              HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  if (http == nullptr) return false;
+  mkdir(server.outDir(name).c_str(), 0755);
+  ipp_t* req = ippNewRequest(IPP_OP_CREATE_PRINTER);
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, "ipp://localhost/ipp/system");
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "printer-service-type", nullptr, "print");
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "smi55357-driver", nullptr, driver.c_str());
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "smi55357-device-uri", nullptr,
+               ("file://" + server.outDir(name)).c_str());
+  ippAddString(req, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, name.c_str());
+  ippAddString(req, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-device-id", nullptr, deviceId.c_str());
+  ippDelete(cupsDoRequest(http, req, "/ipp/system"));
+  bool ok = cupsLastError() < IPP_STATUS_REDIRECTION_OTHER_SITE;
+  httpClose(http);
+  return ok;
+}
+
+TEST_F(AppPostScript, APrinterOfAnotherMakerIsRefusedWithTheWrappersReasonAndSentNothing) {
+  ASSERT_TRUE(add_with_device_id(*server_, "other", "tesvel_ps_tp3010", "MFG:Acme;CMD:POSTSCRIPT;MDL:Acme P1;CLS:PRINTER;"))
+      << cupsLastErrorString();
+  AppJob job = server_->print("other", file("doc.pdf", makePdf(1)), "application/pdf");
+  EXPECT_EQ(job.state, "aborted") << job.ipptool;
+  EXPECT_NE(job.message.find("当前打印机不可打印，请使用正确的打印机"), std::string::npos) << job.message;
+  EXPECT_EQ(job.stream, "");
+}
+
+}  // namespace
