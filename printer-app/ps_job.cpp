@@ -12,6 +12,8 @@
 
 namespace tpa {
 
+const char kCancelledOnPrinter[] = "The job was cancelled on the printer.";
+
 namespace {
 
 // What CUPS runs for each document format before jobwrapper, as its
@@ -91,6 +93,26 @@ PsJobSettings settings_of(pappl_job_t* job, const pappl_pr_options_t* o) {
   }
   return s;
 }
+
+// jobwrapper's note that it ended the output with the cancel trailer: its
+// monitor saw the job cancelled on the printer's panel, unless the
+// application had cancelled the job itself (SIGTERM ends it the same way).
+constexpr char kTrailerNote[] = "data_buf = %%Trailer";
+
+class PsJobSink : public PapplJobSink {
+ public:
+  PsJobSink(pappl_job_t* job, pappl_device_t* device) : PapplJobSink(job, device, ""), job_(job) {}
+  void message(const FilterMessage& m) override {
+    if (m.text.compare(0, sizeof kTrailerNote - 1, kTrailerNote) == 0 && !papplJobIsCanceled(job_))
+      cancelledOnPrinter_ = true;
+    PapplJobSink::message(m);
+  }
+  bool cancelledOnPrinter() const { return cancelledOnPrinter_; }
+
+ private:
+  pappl_job_t* job_;
+  bool cancelledOnPrinter_ = false;
+};
 
 void fail(pappl_job_t* job, const std::string& why) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
@@ -172,7 +194,7 @@ bool ps_document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
     return false;
   }
   FilterCommand wrapper{args, env, jobwrapper_path(), side.filterEnd()};
-  PapplJobSink sink(job, device, "");
+  PsJobSink sink(job, device);
   FilterJob filter(sink);
   bool started = filter.start(wrapper, &pipeline.last, &why);
   side.closeFilterEnd();
@@ -181,7 +203,13 @@ bool ps_document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
     fail(job, why);
     return false;
   }
-  return sink.finish(filter.run());
+  JobOutcome outcome = filter.run();
+  if (sink.cancelledOnPrinter()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", kCancelledOnPrinter);
+    papplJobSetMessage(job, "%s", kCancelledOnPrinter);
+    papplJobCancel(job);
+  }
+  return sink.finish(outcome);
 }
 
 bool ps_document_filter(pappl_job_t* job, pappl_device_t* device, void*) {

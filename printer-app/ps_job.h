@@ -17,6 +17,9 @@ namespace tpa {
 // The PDF, PostScript, JPEG and PNG filters of the PostScript drivers.
 void addPsDocumentFilters(pappl_system_t* system);
 
+// The message of a job cancelled on the printer's panel.
+extern const char kCancelledOnPrinter[];
+
 // The print callbacks of the PostScript drivers.
 void setPsPrintCallbacks(pappl_pr_driver_data_t* data);
 

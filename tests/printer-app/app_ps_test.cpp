@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <regex>
 
 #include "app_server.h"
+#include "fake_printer.h"
 
 using namespace testing_support;
 
@@ -131,6 +133,60 @@ TEST_F(AppPostScript, APrinterOfAnotherMakerIsRefusedWithTheWrappersReasonAndSen
   EXPECT_EQ(job.state, "aborted") << job.ipptool;
   EXPECT_NE(job.message.find("当前打印机不可打印，请使用正确的打印机"), std::string::npos) << job.message;
   EXPECT_EQ(job.stream, "");
+}
+
+// A DSC PostScript job of `pages` pages of about 20 KB each: far more
+// than the pipes and socket buffers to a printer that stops reading hold.
+std::string long_postscript(int pages) {
+  std::string ps = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 595 842\n%%Pages: " + std::to_string(pages) +
+                   "\n%%EndComments\n%%BeginProlog\n%%EndProlog\n%%BeginSetup\n%%EndSetup\n";
+  for (int p = 1; p <= pages; ++p) {
+    ps += "%%Page: " + std::to_string(p) + " " + std::to_string(p) + "\n";
+    for (int l = 0; l < 400; ++l) ps += "% filler line of the page, kept by the filters to give it weight\n";
+    ps += "showpage\n%%PageTrailer\n";
+  }
+  return ps + "%%Trailer\n%%EOF\n";
+}
+
+std::string host_name() {
+  char host[256] = "";
+  gethostname(host, sizeof host);
+  return host;
+}
+
+// The TP5000 network printer reports the job cancelled on its panel: the
+// wrapper's monitor asks it over SNMP, the output ends at a page boundary
+// with the cancel trailer, and the IPP job ends cancelled with that said.
+TEST_F(AppPostScript, ACancelOnTheNetworkPrintersPanelEndsTheJobCancelledAtAPageBoundary) {
+  monitortest::FakeSnmpAgent agent;
+  ASSERT_TRUE(agent.listening()) << "the test needs UDP port 161 (root)";
+  monitortest::FakeDataPort port;
+  ProcessResult add = server_->app({"add", "-d", "panel", "-m", "tesvel_ps_tp5010", "-v",
+                                    "socket://127.0.0.1:" + std::to_string(port.port())});
+  ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
+  agent.answer(0x03, host_name());  // printing
+  port.hold(true);
+  int id = server_->submit("panel", file("long.ps", long_postscript(400)), "application/postscript");
+  ASSERT_GT(id, 0);
+  ASSERT_TRUE(monitortest::waitUntil([&] { return agent.getRequests() > 0; }, 30)) << server_->log();
+  agent.answer(0x86, host_name());  // cancelled on the panel
+  int asked = agent.getRequests();
+  auto cancelled = monitortest::Clock::now();
+  ASSERT_TRUE(monitortest::waitUntil([&] { return agent.getRequests() > asked; }, 30));
+  port.hold(false);
+  ASSERT_TRUE(port.waitForJobs(1, 30));
+  AppJob end = server_->waitForEnd("panel", id, 60);
+  double seconds = std::chrono::duration<double>(monitortest::Clock::now() - cancelled).count();
+  RecordProperty("SecondsFromPanelCancelToJobEnd", std::to_string(seconds));
+  EXPECT_EQ(end.state, "canceled") << end.message;
+  EXPECT_EQ(end.message, "The job was cancelled on the printer.");
+  const std::string trailer = "%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n\x04\x1b%-12345X\n";
+  std::string out = port.job(0);
+  ASSERT_GT(out.size(), trailer.size());
+  EXPECT_EQ(out.substr(out.size() - trailer.size()), trailer);
+  std::string sent = out.substr(0, out.size() - trailer.size());
+  EXPECT_EQ(sent.substr(sent.size() - 14), "%%PageTrailer\n");
+  EXPECT_LT(countOf(sent, "\n%%Page: "), 400u);
 }
 
 }  // namespace
