@@ -32,6 +32,9 @@ constexpr Chain kChains[] = {
     {true, "application/postscript", {"gstopdf", "pdftopdf"}},
     {true, "image/jpeg", {"imagetopdf"}},
     {true, "image/png", {"imagetopdf"}},
+    // Raster from a client, as PAPPL hands it on (ps_raster.cpp).
+    {false, "image/pwg-raster", {"rastertopdf", "pdftopdf", "pdftops"}},
+    {true, "image/pwg-raster", {"rastertopdf", "pdftopdf"}},
 };
 
 std::string dir_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
@@ -99,6 +102,8 @@ PsJobSettings settings_of(pappl_job_t* job, const pappl_pr_options_t* o) {
 // application had cancelled the job itself (SIGTERM ends it the same way).
 constexpr char kTrailerNote[] = "data_buf = %%Trailer";
 
+}  // namespace
+
 class PsJobSink : public PapplJobSink {
  public:
   PsJobSink(pappl_job_t* job, pappl_device_t* device) : PapplJobSink(job, device, ""), job_(job) {}
@@ -114,28 +119,16 @@ class PsJobSink : public PapplJobSink {
   bool cancelledOnPrinter_ = false;
 };
 
-void fail(pappl_job_t* job, const std::string& why) {
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
-  papplJobSetMessage(job, "%s", why.c_str());
-}
-
-// The CUPS filters before jobwrapper and the wrapper itself, chained the
-// way cupsd chains them; the first reads the job file by name.
-struct Pipeline {
-  std::vector<std::unique_ptr<Child>> early;  // all but the last prefilter
-  std::vector<std::unique_ptr<Pipe>> pipes;
-  ChildSpec last;                             // the prefilter that feeds jobwrapper
-};
+namespace {
 
 bool build_pipeline(const std::vector<std::string>& stages, const std::vector<std::string>& args,
-                    const std::string& file, const std::vector<std::string>& env, Pipeline* p,
-                    std::string* why) {
-  int input = -1;
+                    const std::string& file, int input, const std::vector<std::string>& env,
+                    PsPipeline* p, std::string* why) {
   for (size_t i = 0; i < stages.size(); ++i) {
     ChildSpec c;
     c.path = cups_filter_dir() + "/" + stages[i];
     c.argv = args;
-    if (i == 0) c.argv.push_back(file);
+    if (i == 0 && !file.empty()) c.argv.push_back(file);
     c.env = env;
     c.stdinFd = input;
     if (i + 1 == stages.size()) {
@@ -160,82 +153,91 @@ bool build_pipeline(const std::vector<std::string>& stages, const std::vector<st
 bool ps_document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
   const char* file = papplJobGetFilename(job);
   if (file == nullptr) return papplJobIsCanceled(job);
-  pappl_printer_t* printer = papplJobGetPrinter(job);
-  const PsModel* model = findPsModel(papplPrinterGetDriverName(printer));
-  if (model == nullptr) {
-    fail(job, "The printer's driver is not one this application has.");
-    return false;
-  }
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
-  PsJobSettings settings = settings_of(job, options);
-  int copies = options->copies > 0 ? options->copies : 1;
+  PsRun run(job, device);
+  std::string why;
+  bool started = run.start(options, papplJobGetFormat(job), file, &why);
   papplJobDeletePrintOptions(options);
-  std::string text, why;
-  if (!psOptionText(*model, settings, &text, &why)) {
-    fail(job, why);
-    return false;
-  }
-  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Filter options: %s", text.c_str());
-
-  // Job text goes to every filter as separate arguments, as cupsd passes it.
-  const char* user = papplJobGetUsername(job);
-  const char* title = papplJobGetName(job);
-  std::vector<std::string> args = {papplPrinterGetName(printer), std::to_string(papplJobGetID(job)),
-                                   user ? user : "", title ? title : "", std::to_string(copies), text};
-  std::vector<std::string> env = cups_env(*model, printer, papplJobGetFormat(job));
-  Pipeline pipeline;
-  if (!build_pipeline(psPrefilters(model->family, papplJobGetFormat(job)), args, file, env, &pipeline, &why)) {
-    fail(job, why);
-    return false;
-  }
-  SideChannel side(backend_device_id(printer, device, *model));
-  if (!side.start()) {
-    fail(job, "cannot make the printer's side channel");
-    return false;
-  }
-  FilterCommand wrapper{args, env, jobwrapper_path(), side.filterEnd()};
-  PsJobSink sink(job, device);
-  FilterJob filter(sink);
-  bool started = filter.start(wrapper, &pipeline.last, &why);
-  side.closeFilterEnd();
-  pipeline.pipes.clear();  // the children hold their ends now
   if (!started) {
-    fail(job, why);
+    psJobFailed(job, why);
     return false;
   }
-  JobOutcome outcome = filter.run();
-  if (sink.cancelledOnPrinter()) {
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", kCancelledOnPrinter);
-    papplJobSetMessage(job, "%s", kCancelledOnPrinter);
-    papplJobCancel(job);
-  }
-  return sink.finish(outcome);
+  return run.finish(run.run());
 }
 
 bool ps_document_filter(pappl_job_t* job, pappl_device_t* device, void*) {
+  return psGuarded(job, [&] { return ps_document_filter_unguarded(job, device); });
+}
+
+}  // namespace
+
+void psJobFailed(pappl_job_t* job, const std::string& why) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+  papplJobSetMessage(job, "%s", why.c_str());
+}
+
+bool psGuarded(pappl_job_t* job, const std::function<bool()>& step) {
   try {
-    return ps_document_filter_unguarded(job, device);
+    return step();
   } catch (const std::exception& e) {
-    fail(job, std::string("The job could not be printed: ") + e.what());
+    psJobFailed(job, std::string("The job could not be printed: ") + e.what());
   } catch (...) {
-    fail(job, "The job could not be printed.");
+    psJobFailed(job, "The job could not be printed.");
   }
   return false;
 }
 
-// Raster from a client reaches a PostScript printer only through CUPS's
-// raster-to-PDF filter, which is not among these drivers' paths: the job
-// is refused with a message rather than printed wrong.
-bool refuse_raster(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
-  fail(job, "This printer takes PDF, PostScript, JPEG and PNG documents.");
-  return false;
-}
-bool no_page(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return false; }
-bool no_line(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) {
-  return false;
+PsRun::PsRun(pappl_job_t* job, pappl_device_t* device) : job_(job), device_(device) {}
+PsRun::~PsRun() = default;
+
+bool PsRun::start(const pappl_pr_options_t* options, const std::string& format, const std::string& file,
+                  std::string* why) {
+  pappl_printer_t* printer = papplJobGetPrinter(job_);
+  const PsModel* model = findPsModel(papplPrinterGetDriverName(printer));
+  if (model == nullptr) {
+    *why = "The printer's driver is not one this application has.";
+    return false;
+  }
+  std::string text;
+  if (!psOptionText(*model, settings_of(job_, options), &text, why)) return false;
+  papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "Filter options: %s", text.c_str());
+  // Job text goes to every filter as separate arguments, as cupsd passes it.
+  const char* user = papplJobGetUsername(job_);
+  const char* title = papplJobGetName(job_);
+  int copies = options->copies > 0 ? options->copies : 1;
+  std::vector<std::string> args = {papplPrinterGetName(printer), std::to_string(papplJobGetID(job_)),
+                                   user ? user : "", title ? title : "", std::to_string(copies), text};
+  std::vector<std::string> env = cups_env(*model, printer, format.c_str());
+  if (file.empty() && !input_.open()) {
+    *why = "cannot make the pipes for the printer driver";
+    return false;
+  }
+  if (!build_pipeline(psPrefilters(model->family, format), args, file, input_.read, env, &pipeline_, why))
+    return false;
+  side_ = std::make_unique<SideChannel>(backend_device_id(printer, device_, *model));
+  if (!side_->start()) {
+    *why = "cannot make the printer's side channel";
+    return false;
+  }
+  sink_ = std::make_unique<PsJobSink>(job_, device_);
+  filter_ = std::make_unique<FilterJob>(*sink_);
+  FilterCommand wrapper{args, env, jobwrapper_path(), side_->filterEnd()};
+  bool started = filter_->start(wrapper, &pipeline_.last, why);
+  side_->closeFilterEnd();
+  pipeline_.pipes.clear();  // the children hold their ends now
+  input_.closeRead();
+  return started;
 }
 
-}  // namespace
+bool PsRun::finish(const JobOutcome& outcome) {
+  if (sink_->cancelledOnPrinter()) {
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", kCancelledOnPrinter);
+    papplJobSetMessage(job_, "%s", kCancelledOnPrinter);
+    papplJobCancel(job_);
+  }
+  return sink_->finish(outcome);
+}
+
 
 std::vector<std::string> psPrefilters(PsFamily family, const std::string& format) {
   for (const Chain& c : kChains)
@@ -266,15 +268,6 @@ bool psOptionText(const PsModel& m, const PsJobSettings& s, std::string* text, s
     t += " page-ranges=" + std::to_string(s.firstPage) + "-" + (s.lastPage > 0 ? std::to_string(s.lastPage) : "");
   *text = t;
   return true;
-}
-
-void setPsPrintCallbacks(pappl_pr_driver_data_t* data) {
-  data->format = kPsPrinterFormat;
-  data->rstartjob_cb = refuse_raster;
-  data->rstartpage_cb = no_page;
-  data->rwriteline_cb = no_line;
-  data->rendpage_cb = no_page;
-  data->rendjob_cb = refuse_raster;
 }
 
 void addPsDocumentFilters(pappl_system_t* system) {
