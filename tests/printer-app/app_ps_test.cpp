@@ -257,4 +257,29 @@ TEST_F(AppPostScript, ACancelOnTheNetworkPrintersPanelEndsTheJobCancelledAtAPage
   EXPECT_LT(countOf(sent, "\n%%Page: "), 400u);
 }
 
+// A job its user cancels gets SIGTERM through to jobwrapper, which ends
+// the output at a page boundary with the trailer: the job ends cancelled,
+// and not as one cancelled on the printer.
+TEST_F(AppPostScript, AJobCancelledByItsUserEndsAtAPageBoundaryWithTheTrailer) {
+  monitortest::FakeDataPort port;
+  ProcessResult add = server_->app({"add", "-d", "user", "-m", "tesvel_ps_tp3010", "-v",
+                                    "socket://127.0.0.1:" + std::to_string(port.port())});
+  ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
+  int id = server_->submit("user", file("long.ps", long_postscript(400)), "application/postscript");
+  ASSERT_GT(id, 0);
+  // Once the job's pages reach the printer, it stops reading for the
+  // moment of the cancel (less than the application's stall limit).
+  ASSERT_TRUE(monitortest::waitUntil([&] { return port.bytesOfCurrentJob() > 0; }, 60)) << server_->log();
+  port.hold(true);
+  ASSERT_EQ(server_->app({"cancel", "-d", "user", "-j", std::to_string(id)}).exitStatus, 0);
+  port.hold(false);
+  AppJob end = server_->waitForEnd("user", id, 60);
+  EXPECT_EQ(end.state, "canceled") << end.message;
+  EXPECT_NE(end.message, "The job was cancelled on the printer.");
+  ASSERT_TRUE(port.waitForJobs(1, 30));
+  std::string out = port.job(0);
+  EXPECT_LT(countOf(out, "\n%%Page: "), 400u);
+  EXPECT_NE(out.find("%%Trailer\nend\n%%Pages: 4\n"), std::string::npos) << out.size();
+}
+
 }  // namespace
