@@ -64,7 +64,9 @@ std::vector<std::string> cups_env(const PsModel& m, pappl_printer_t* printer, co
   return {"PPD=" + m.ppdPath,
           std::string("DEVICE_URI=") + papplPrinterGetDeviceURI(printer),
           std::string("CONTENT_TYPE=") + format,
-          std::string("FINAL_CONTENT_TYPE=printer/") + name,
+          // What the PPD's cupsFilter2 line says jobwrapper writes, as
+          // cupsd and cupsfilter tell the filters.
+          "FINAL_CONTENT_TYPE=application/vnd.cups-postscript",
           std::string("PRINTER=") + name,
           "CHARSET=utf-8",
           "LANG=C.UTF-8",
