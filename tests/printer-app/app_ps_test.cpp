@@ -115,6 +115,8 @@ TEST_F(AppPostScript, EachFamilyGetsTheBytesACupsQueueWithItsPpdSends) {
     ASSERT_EQ(job.state, "completed") << job.message << job.ipptool;
     std::string cups = cups_route(std::string("tesvel-ps-") + c.printer + ".ppd", pdf, c.options, "application/pdf");
     ASSERT_FALSE(job.stream.empty());
+    RecordProperty(std::string(c.printer) + "Bytes", std::to_string(job.stream.size()) + " app, " +
+                                                       std::to_string(cups.size()) + " CUPS");
     EXPECT_EQ(without_run_details(job.stream), without_run_details(cups));
     for (const std::string& e : c.expect) EXPECT_NE(job.stream.find(e), std::string::npos) << e;
   }
