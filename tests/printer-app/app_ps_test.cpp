@@ -196,13 +196,22 @@ bool add_with_device_id(const AppServer& server, const std::string& name, const 
   return ok;
 }
 
-TEST_F(AppPostScript, APrinterOfAnotherMakerIsRefusedWithTheWrappersReasonAndSentNothing) {
+TEST_F(AppPostScript, TheWrapperJudgesThePrinterByTheDeviceIdTheApplicationGivesIt) {
+  std::string pdf = file("doc.pdf", makePdf(1));
+  // Another maker: refused with the wrapper's reason, nothing sent.
   ASSERT_TRUE(add_with_device_id(*server_, "other", "tesvel_ps_tp3010", "MFG:Acme;CMD:POSTSCRIPT;MDL:Acme P1;CLS:PRINTER;"))
       << cupsLastErrorString();
-  AppJob job = server_->print("other", file("doc.pdf", makePdf(1)), "application/pdf");
+  AppJob job = server_->print("other", pdf, "application/pdf");
   EXPECT_EQ(job.state, "aborted") << job.ipptool;
   EXPECT_NE(job.message.find("当前打印机不可打印，请使用正确的打印机"), std::string::npos) << job.message;
   EXPECT_EQ(job.stream, "");
+  // The TP5010's own ID, whole over the side channel: served, with the
+  // TP5000 range's owner line.
+  ASSERT_TRUE(add_with_device_id(*server_, "own", "tesvel_ps_tp5010",
+                                 "MFG:Tesvel;CMD:PJL,POSTSCRIPT;MDL:Tesvel TP5010 series;CLS:PRINTER;"));
+  job = server_->print("own", pdf, "application/pdf");
+  EXPECT_EQ(job.state, "completed") << job.message;
+  EXPECT_NE(job.stream.find("@PJL SET JOBOWNER="), std::string::npos);
 }
 
 // A DSC PostScript job of `pages` pages of about 20 KB each: far more
