@@ -216,7 +216,8 @@ bool PsRun::start(const pappl_pr_options_t* options, const std::string& format, 
   }
   if (!build_pipeline(psPrefilters(model->family, format), args, file, input_.read, env, &pipeline_, why))
     return false;
-  side_ = std::make_unique<SideChannel>(backend_device_id(printer, device_, *model));
+  pappl_device_t* device = device_;
+  side_ = std::make_unique<SideChannel>([printer, device, model] { return backend_device_id(printer, device, *model); });
   if (!side_->start()) {
     *why = "cannot make the printer's side channel";
     return false;

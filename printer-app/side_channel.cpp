@@ -91,7 +91,12 @@ void SideChannel::serve() {
                static_cast<unsigned char>(request[3]);
     std::string data(n, '\0');
     if (n > 0 && !read_all(ourEnd_, &data[0], n)) return;
-    if (!write_all(ourEnd_, sideChannelReply(request + data, deviceId_))) return;
+    std::string id;
+    if (static_cast<unsigned char>(request[0]) == CUPS_SC_CMD_GET_DEVICE_ID) {
+      if (deviceIdOf_) id = deviceIdOf_();
+      deviceIdOf_ = [id] { return id; };  // asked once
+    }
+    if (!write_all(ourEnd_, sideChannelReply(request + data, id))) return;
   }
 }
 

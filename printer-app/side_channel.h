@@ -3,6 +3,7 @@
 // descriptor 4, and the application answers as a CUPS backend would.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -16,7 +17,10 @@ std::string sideChannelReply(const std::string& request, const std::string& devi
 
 class SideChannel {
  public:
-  explicit SideChannel(std::string deviceId) : deviceId_(std::move(deviceId)) {}
+  // `deviceId` is asked the first time the filter wants the ID, on the
+  // channel's own thread: a printer that is slow to tell (SNMP) holds up
+  // the filter no longer than the filter is willing to wait.
+  explicit SideChannel(std::function<std::string()> deviceId) : deviceIdOf_(std::move(deviceId)) {}
   ~SideChannel();  // stops answering
   SideChannel(const SideChannel&) = delete;
   SideChannel& operator=(const SideChannel&) = delete;
@@ -31,7 +35,7 @@ class SideChannel {
  private:
   void serve();
 
-  std::string deviceId_;
+  std::function<std::string()> deviceIdOf_;
   int ourEnd_ = -1;
   int filterEnd_ = -1;
   std::thread thread_;
