@@ -32,7 +32,7 @@ test: build
 
 # Builds only what the demo runs (the test programs are not needed for it).
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target rasterfilter prndecode ppds tesvel-printer-app
+	cmake --build $(BUILD) -j $(JOBS) --target rasterfilter prndecode ppds tesvel-printer-app jobwrapper
 	./scripts/demo.sh $(BUILD)
 
 bench: build

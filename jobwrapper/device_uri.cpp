@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -57,12 +58,14 @@ void FindDeviceUri(const char* queueName, char* uri, size_t uriSize) {
   uri[0] = '\0';
   cups_dest_t* dests = nullptr;
   int count = cupsGetDests(&dests);
+  bool found = false;
   for (int i = 0; i < count; ++i) {
     const cups_dest_t& d = dests[i];
     if (d.instance != nullptr) continue;
     if (!uri_names_queue(cupsGetOption("printer-uri-supported", d.num_options, d.options),
                          queueName))
       continue;
+    found = true;
     const char* device = cupsGetOption("device-uri", d.num_options, d.options);
     if (device == nullptr) device = "";
     if (strlen(device) >= uriSize) {
@@ -73,6 +76,16 @@ void FindDeviceUri(const char* queueName, char* uri, size_t uriSize) {
     snprintf(uri, uriSize, "%s", device);
   }
   cupsFreeDests(count, dests);
+  // Run by a Printer Application the queue is no CUPS destination: its
+  // device URI is the one in the environment, as CUPS gives every filter.
+  const char* env = getenv("DEVICE_URI");
+  if (!found && env != nullptr) {
+    if (strlen(env) >= uriSize) {
+      fprintf(stderr, "FindDeviceUri::device uri longer than %zu, job not monitored\n", uriSize - 1);
+      return;
+    }
+    snprintf(uri, uriSize, "%s", env);
+  }
 }
 
 bool is_usb_uri(const char* uri) { return uri != nullptr && strstr(uri, "usb") != nullptr; }

@@ -21,7 +21,8 @@ bool uri_names_queue(const char* printerUri, const char* queueName);
 // destination list wins); empty when no queue matches.  A device URI that
 // does not fit (more than uriSize - 1 characters) is not cut short, since
 // a cut URI could name another printer: the buffer stays empty and the
-// job goes unmonitored.
+// job goes unmonitored.  When no CUPS queue has that name (the wrapper run
+// by the Printer Application), $DEVICE_URI is the device URI.
 void FindDeviceUri(const char* queueName, char* uri, size_t uriSize);
 
 // The printer is on USB ("usb" anywhere in the URI, exact case).

@@ -65,8 +65,14 @@ bool Child::start(const ChildSpec& spec, std::string* why) {
     else
       posix_spawn_file_actions_addopen(&fa, target, "/dev/null", target == 0 ? O_RDONLY : O_WRONLY, 0);
   }
+  if (spec.sideChannelFd >= 0) posix_spawn_file_actions_adddup2(&fa, spec.sideChannelFd, 4);
   // The server's sockets, devices and other jobs' pipes stay ours.
-  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+  if (spec.sideChannelFd >= 0) {
+    posix_spawn_file_actions_addopen(&fa, 3, "/dev/null", O_RDONLY, 0);  // no back channel
+    posix_spawn_file_actions_addclosefrom_np(&fa, 5);
+  } else {
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+  }
   // A child starts with default signal handling and nothing blocked, in a
   // process group of its own so a cancel reaches what it starts too.
   sigset_t all, none;
@@ -79,12 +85,13 @@ bool Child::start(const ChildSpec& spec, std::string* why) {
 
   std::vector<char*> argv = c_strings(spec.argv);
   std::vector<char*> envp = c_strings(spec.env);
-  int rc = posix_spawn(&pid_, argv[0], &fa, &attr, argv.data(), envp.data());
+  const char* path = spec.path.empty() ? argv[0] : spec.path.c_str();
+  int rc = posix_spawn(&pid_, path, &fa, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
     pid_ = -1;
-    *why = "cannot start " + spec.argv[0] + ": " + std::strerror(rc);
+    *why = std::string("cannot start ") + path + ": " + std::strerror(rc);
     return false;
   }
   return true;

@@ -16,6 +16,10 @@ struct ChildSpec {
   int stdinFd = -1;               // -1: /dev/null
   int stdoutFd = -1;              // -1: /dev/null
   int stderrFd = -1;              // -1: /dev/null
+  // A CUPS filter is run by path with the queue name as argv[0], and
+  // talks to its backend over a socket on descriptor 4.
+  std::string path;               // empty: argv[0]
+  int sideChannelFd = -1;         // -1: no descriptor 4
 };
 
 class Child {

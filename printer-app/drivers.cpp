@@ -7,6 +7,7 @@
 
 #include "job_request.h"
 #include "print_job.h"
+#include "ps_drivers.h"
 #include "status_callback.h"
 
 namespace tpa {
@@ -113,11 +114,17 @@ std::vector<pappl_pr_driver_t> papplDriverTable() {
   std::vector<pappl_pr_driver_t> table;
   for (const DriverModel& d : driverModels())
     table.push_back({d.name.c_str(), d.description.c_str(), d.deviceId.c_str(), nullptr});
+  addPsDrivers(&table);
   return table;
 }
 
 bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceUri, const char*,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
+  if (const PsModel* ps = findPsModel(driverName)) {
+    if (!psDriverCallback(*ps, data, attrs)) return false;
+    setStatusCallbacks(data, deviceUri);
+    return true;
+  }
   const DriverModel* d = findDriver(driverName);
   if (d == nullptr) return false;
   snprintf(data->make_and_model, sizeof data->make_and_model, "%s", d->description.c_str());
@@ -195,8 +202,16 @@ const char* autoaddCallback(const char*, const char*, const char* deviceId, void
       bestScore = s;
     }
   }
+  const char* name = best ? best->name.c_str() : nullptr;
+  for (const PsModel& p : psModels()) {
+    int s = psDeviceIdScore(mfg, mdl, p);
+    if (s > bestScore) {
+      name = p.name.c_str();
+      bestScore = s;
+    }
+  }
   cupsFreeOptions(n, pairs);
-  return best ? best->name.c_str() : nullptr;
+  return name;
 }
 
 }  // namespace tpa

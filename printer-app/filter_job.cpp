@@ -45,6 +45,8 @@ bool FilterJob::start(const FilterCommand& filter, const ChildSpec* render, std:
   ChildSpec f;
   f.argv = filter.argv;
   f.env = filter.env;
+  f.path = filter.path;
+  f.sideChannelFd = filter.sideChannelFd;
   f.stdinFd = input_.read;
   f.stdoutFd = output_.write;
   f.stderrFd = errors_.write;

@@ -26,6 +26,8 @@ class JobSink {
 struct FilterCommand {
   std::vector<std::string> argv;  // filter, job-id, user, title, copies, options
   std::vector<std::string> env;   // PPD=... among them
+  std::string path;               // see ChildSpec
+  int sideChannelFd = -1;
 };
 
 struct JobOutcome {

@@ -22,6 +22,7 @@
 #include "jpeg_filter.h"
 #include "ppd_header.h"
 #include "print_job.h"
+#include "ps_job.h"
 
 namespace tpa {
 
@@ -272,6 +273,7 @@ void addDocumentFilters(pappl_system_t* system) {
   papplSystemAddMIMEFilter(system, "application/pdf", kPrinterFormat, document_filter, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", kPrinterFormat, document_filter, nullptr);
   papplSystemAddMIMEFilter(system, "image/jpeg", kPrinterFormat, jpegFilter, nullptr);
+  addPsDocumentFilters(system);
 }
 
 }  // namespace tpa

@@ -6,6 +6,7 @@
 
 #include "drivers.h"
 #include "printer_status.h"
+#include "ps_drivers.h"
 #include "test_page.h"
 
 namespace tpa {
@@ -112,7 +113,8 @@ bool add_usb_printer(const char* deviceInfo, const char* deviceUri, const char* 
   // The model names the printer ("Tesvel TZ3010 Series"); a second one of
   // the same model gets a number.
   const DriverModel* model = findDriver(driver);
-  const std::string base = model ? model->description : driver;
+  const PsModel* ps = findPsModel(driver);
+  const std::string base = model ? model->description : ps ? ps->description : driver;
   std::string name = base;
   for (int n = 2; n < 10; ++n) {
     if (papplPrinterCreate(scan->system, 0, name.c_str(), driver, deviceId, deviceUri) != nullptr) {

@@ -61,6 +61,17 @@ for model in "$@"; do
   end=$(date +%s.%N)
   prn=$(ls "$dir/out-$model"/*.prn | head -n 1)
   cp "$prn" "$out/$model-app.prn"
+  case $model in
+    tesvel-ps-*)  # PostScript: its pages drawn, compared with the CUPS route's
+      pages=$("$(dirname "$0")/ps-pages.sh" "$prn" "$out/$model-app-pages") || status=1
+      same="same pages as the CUPS route"
+      for page in "$out/$model-app-pages"/*.png; do
+        cmp -s "$page" "$out/$model-pages/$(basename "$page")" || same="PAGES DIFFER from the CUPS route"
+      done
+      printf '%-24s %-11s %6s %10s %12s  %s (%s)\n' "$name" "app" "$pages" "$(wc -c < "$prn")" "-" \
+        "$out/$model-app-pages/" "$same"
+      continue ;;
+  esac
   pages=$("$build/bin/prndecode" --check "$prn" | sed -n 's/.*pages=\([0-9]*\).*/\1/p')
   bytes=$(wc -c < "$prn")
   per_page=$(awk "BEGIN { if (\"$pages\" + 0 > 0) printf \"%.2f\", ($end - $start) / $pages; else print \"-\" }")

@@ -3,8 +3,8 @@
 #   scripts/model-table.sh [build-dir]
 set -eu
 build=${1:-build}
-echo "| Printer | Kind | PPD file |"
-echo "|---|---|---|"
+echo "| Printer | Kind | PPD file | Printer Application driver |"
+echo "|---|---|---|---|"
 for ppd in "$build"/ppd/*.ppd; do
   model=$(sed -n 's/^\*ModelName: "\(.*\)"/\1/p' "$ppd")
   filter=$(sed -n 's/^\*cupsFilter2: ".* \([a-z]*\)"/\1/p' "$ppd" | head -n 1)
@@ -17,5 +17,6 @@ for ppd in "$build"/ppd/*.ppd; do
       if grep -q '^\*ColorDevice: True' "$ppd"; then kind="PostScript, colour group (PDF)"; else kind="PostScript"; fi ;;
     *) kind="?" ;;
   esac
-  echo "| $model | $kind | $(basename "$ppd") |"
+  driver=$(basename "$ppd" .ppd | tr - _)
+  echo "| $model | $kind | $(basename "$ppd") | $driver |"
 done

@@ -65,10 +65,10 @@ TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
   EXPECT_EQ(countOf(check.out, "paperCode=11 "), 2u) << "A5 on this printer is paper code 11";
 }
 
-TEST(AppIpp, EveryHostBasedModelHasADriverAndTheDeviceIdPicksTheRightOne) {
+TEST(AppIpp, EveryModelHasADriverAndTheDeviceIdPicksTheRightOne) {
   AppServer server;
   ProcessResult all = server.app({"drivers"});
-  EXPECT_EQ(countOf(all.out, "\n"), 72u) << all.out;
+  EXPECT_EQ(countOf(all.out, "\n"), 133u) << all.out;  // 72 host-based, 61 PostScript
   EXPECT_NE(all.out.find("tesvel_tz3010 \"Tesvel TZ3010 Series\" \"MFG:Tesvel;MDL:TZ3010 Series;\""),
             std::string::npos);
   struct Case {
@@ -82,7 +82,10 @@ TEST(AppIpp, EveryHostBasedModelHasADriverAndTheDeviceIdPicksTheRightOne) {
       {"MFG:Tesvel;MDL:TXA;", "tesvel_txa"},
       {"MFG:Tesvel;MDL:TM4050DN;", "tesvel_tm4050"},        // a variant of the TM4050
       {"MFG:Other;MDL:TZ3010 Series;", ""},
-      {"MFG:Tesvel;MDL:TP3010 Series PS;", ""},            // a PostScript model: not ours here
+      {"MFG:Tesvel;MDL:TP3010 Series PS;", "tesvel_ps_tp3010"},
+      {"MFG:Tesvel;CMD:PJL,POSTSCRIPT;MDL:Tesvel TPC8010 series;CLS:PRINTER;", "tesvel_ps_tpc8010"},
+      {"MFG:Tesvel;MDL:TP5160DN;", "tesvel_ps_tp5160"},
+      {"MFG:Tesvel;MDL:TP301;", ""},                       // no model of that number
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
