@@ -1,0 +1,138 @@
+// The web interface as a browser meets it: every button that changes a
+// printer or its jobs wants the administrator password, the Security page
+// changes that password for good, and the 401 page says where it is kept.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <cups/cups.h>
+
+#include "app_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct WebAnswer {
+  int status = 0;
+  std::string body;
+};
+
+// A GET, or a POST of `form` (application/x-www-form-urlencoded), with the
+// password under HTTP Basic authentication when one is given.
+WebAnswer web(int port, const std::string& path, const std::string& password, const std::string& form = "") {
+  WebAnswer a;
+  http_t* http = connectLoopback(port);
+  if (!http) return a;
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_HOST, "localhost");
+  if (!password.empty()) {
+    std::string pair = "admin:" + password;
+    char encoded[256];
+    httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
+    httpSetField(http, HTTP_FIELD_AUTHORIZATION, (std::string("Basic ") + encoded).c_str());
+  }
+  bool post = !form.empty();
+  if (post) {
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http, form.size());
+  }
+  bool sent = (post ? httpPost(http, path.c_str()) : httpGet(http, path.c_str())) == 0 &&
+              (!post || httpWrite2(http, form.data(), form.size()) == static_cast<ssize_t>(form.size()));
+  if (sent) {
+    http_status_t s;
+    while ((s = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+    a.status = s;
+    char buf[4096];
+    ssize_t n;
+    while ((n = httpRead2(http, buf, sizeof buf)) > 0) a.body.append(buf, static_cast<size_t>(n));
+  }
+  httpClose(http);
+  return a;
+}
+
+// The form token a page hands the browser (the "session" field).
+std::string session_token(int port) {
+  std::string page = web(port, "/office", "").body;
+  const std::string mark = "name=\"session\" value=\"";
+  size_t at = page.find(mark);
+  return at == std::string::npos ? "" : page.substr(at + mark.size(), 64);
+}
+
+TEST(AppWeb, EveryPrinterButtonWantsThePasswordAndWorksWithIt) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
+  std::string password = server.adminPassword();
+  std::string session = session_token(server.port());
+  ASSERT_EQ(session.size(), 64u);
+  // A held job for the job buttons.
+  TempDir dir;
+  writeFile(dir.file("doc.pdf"), makePdf(1));
+  ProcessResult hold = server.app({"submit", "-d", "office", "-o", "job-hold-until=indefinite", dir.file("doc.pdf")});
+  ASSERT_EQ(hold.exitStatus, 0) << hold.out << hold.err;
+
+  struct Case {
+    const char* path;
+    std::string action;
+    const char* attribute;  // of the printer, what the action changes
+    const char* before;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"/office", "action=pause-printer", "printer-state", "idle", "stopped"},
+      {"/office", "action=resume-printer", "printer-state", "stopped", "idle"},
+      {"/office", "action=hold-new-jobs", "printer-state-reasons", "none", "hold-new-jobs"},
+      {"/office", "action=release-held-new-jobs", "printer-state-reasons", "hold-new-jobs", "none"},
+      {"/office/jobs", "action=cancel-job&job-id=1", "queued-job-count", "1", "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.action);
+    std::string form = "session=" + session + "&" + c.action;
+    EXPECT_EQ(web(server.port(), c.path, "", form).status, 401);
+    EXPECT_EQ(web(server.port(), c.path, "Wrong1234", form).status, 401);
+    EXPECT_EQ(server.printerAttribute("office", c.attribute), c.before);
+    EXPECT_EQ(web(server.port(), c.path, password, form).status, 200);
+    EXPECT_EQ(server.printerAttribute("office", c.attribute), c.after);
+  }
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
+}
+
+TEST(AppWeb, TheSecurityPageChangesThePasswordForGoodAnd401SaysWhereItIs) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
+  const std::string file = server.dir() + "/tesvel-printer-app.state.password";
+  std::string old = server.adminPassword();
+  std::string session = session_token(server.port());
+
+  WebAnswer refused = web(server.port(), "/office/printing", "");
+  EXPECT_EQ(refused.status, 401);
+  EXPECT_NE(refused.body.find("The administrator password is in " + file), std::string::npos) << refused.body;
+
+  const std::string change = "session=" + session + "&new_password=Fresh4Secret&new_password2=Fresh4Secret";
+  WebAnswer wrong = web(server.port(), "/security", old, change + "&old_password=Wrong1234");
+  EXPECT_NE(wrong.body.find("Wrong old password."), std::string::npos) << wrong.body;
+  WebAnswer right = web(server.port(), "/security", old, change + "&old_password=" + old);
+  EXPECT_NE(right.body.find("Password changed."), std::string::npos) << right.body;
+  EXPECT_EQ(web(server.port(), "/office/printing", "Fresh4Secret").status, 200);
+  EXPECT_EQ(web(server.port(), "/office/printing", old).status, 401);
+
+  // The file keeps the change (as a hash) once the state is saved, and a
+  // restart reads it back.
+  for (int i = 0; i < 100 && readFile(file).find("Security page") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(readFile(file).find(old), std::string::npos) << readFile(file);
+  ASSERT_TRUE(server.restart()) << server.log();
+  EXPECT_EQ(web(server.port(), "/office/printing", "Fresh4Secret").status, 200);
+  EXPECT_EQ(web(server.port(), "/office/printing", old).status, 401);
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
+}
+
+}  // namespace
