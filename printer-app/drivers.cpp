@@ -94,6 +94,17 @@ void add_vendor(const DriverModel& d, pappl_pr_driver_data_t* data, ipp_t* attrs
   }
 }
 
+// What every IPP Everywhere client asks about and this printer does one way
+// only: one page per side, no colour management (the filter prints grey),
+// and no preferred values to offer for a document.
+void add_fixed_capabilities(ipp_t* attrs) {
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-default", 1);
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-supported", 1);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-supported", nullptr, "auto");
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+}
+
 }  // namespace
 
 const std::vector<DriverModel>& driverModels() {
@@ -156,6 +167,7 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   setPrintCallbacks(data);
   *attrs = ippNew();
   add_vendor(*d, data, *attrs);
+  add_fixed_capabilities(*attrs);
   return true;
 }
 

@@ -35,6 +35,39 @@ TEST(AppIpp, CupsConformanceFilesPassOnOnePrinterOfEachDialect) {
   EXPECT_EQ(server.sanitizerReports(), "");
 }
 
+// What a client reads to build its dialog must agree with itself, and a
+// job's pages are counted once whichever way PAPPL hands them over.
+TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  for (const char* driver : {"tesvel_tz3010", "tesvel_tc1110"}) {
+    SCOPED_TRACE(driver);
+    ASSERT_TRUE(server.addPrinter(driver, driver, &why)) << why;
+    std::string sides = server.printerAttribute(driver, "sides-supported");
+    std::string urf = server.printerAttribute(driver, "urf-supported");
+    EXPECT_EQ(sides.find("two-sided") != std::string::npos, urf.find(",DM") != std::string::npos) << sides << " / " << urf;
+    EXPECT_EQ(countOf(server.printerAttribute(driver, "media-source-supported"), "auto"), 1u);
+    std::string settable = server.printerAttribute(driver, "printer-settable-attributes-supported");
+    EXPECT_NE(settable.find("printer-location"), std::string::npos) << settable;
+    EXPECT_EQ(settable.find("copies-default"), std::string::npos) << "Set-Printer-Attributes refuses it";
+    EXPECT_EQ(server.printerAttribute(driver, "number-up-supported"), "1");
+    EXPECT_EQ(server.printerAttribute(driver, "print-rendering-intent-supported"), "auto");
+    EXPECT_EQ(server.printerAttribute(driver, "preferred-attributes-supported"), "false");
+  }
+  TempDir dir;
+  writeFile(dir.file("two.pwg"), pwgRaster(makePdf(2)));
+  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=jpeggray", "-r20",
+              "-sOutputFile=" + dir.file("one.jpg"), "-c", "showpage"});
+  EXPECT_EQ(server.print("tesvel_tz3010", dir.file("two.pwg"), "image/pwg-raster").state, "completed");
+  EXPECT_EQ(server.print("tesvel_tz3010", dir.file("one.jpg"), "image/jpeg", {"ATTR integer copies 2"}).state,
+            "completed");
+  server.stop();
+  EXPECT_NE(server.log().find("[Job 1] Completed, job-impressions-completed=2."), std::string::npos) << server.log();
+  EXPECT_NE(server.log().find("[Job 2] Completed, job-impressions-completed=2."), std::string::npos);
+  EXPECT_EQ(server.sanitizerReports(), "");
+}
+
 TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
   AppServer server;
   ASSERT_TRUE(server.ready()) << server.log();
