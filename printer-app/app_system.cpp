@@ -13,6 +13,7 @@
 #include "print_job.h"
 #include "server_settings.h"
 #include "stall_watch.h"
+#include "web_strings.h"
 
 namespace tpa {
 
@@ -80,9 +81,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
     papplSystemDelete(system);
     return nullptr;
   }
-  // No strings resources: PAPPL 1.3 repeats printer-strings-languages-supported
-  // in every Get-Printer-Attributes answer once there is one, which IPP
-  // clients reject.  The web interface shows the vendor settings by name.
+  addWebStrings(system);
   addDocumentFilters(system);
 
   // Printers come back from the state file, so the drivers come first.

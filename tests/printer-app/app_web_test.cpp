@@ -21,12 +21,14 @@ struct WebAnswer {
 
 // A GET, or a POST of `form` (application/x-www-form-urlencoded), with the
 // password under HTTP Basic authentication when one is given.
-WebAnswer web(int port, const std::string& path, const std::string& password, const std::string& form = "") {
+WebAnswer web(int port, const std::string& path, const std::string& password, const std::string& form = "",
+              const std::string& language = "en") {
   WebAnswer a;
   http_t* http = connectLoopback(port);
   if (!http) return a;
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_HOST, "localhost");
+  httpSetField(http, HTTP_FIELD_ACCEPT_LANGUAGE, language.c_str());
   if (!password.empty()) {
     std::string pair = "admin:" + password;
     char encoded[256];
@@ -131,6 +133,56 @@ TEST(AppWeb, TheSecurityPageChangesThePasswordForGoodAnd401SaysWhereItIs) {
   ASSERT_TRUE(server.restart()) << server.log();
   EXPECT_EQ(web(server.port(), "/office/printing", "Fresh4Secret").status, 200);
   EXPECT_EQ(web(server.port(), "/office/printing", old).status, 401);
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
+}
+
+// Labels a person can read, in the browser's language, on the pages and
+// for IPP clients; custom sizes only within the printer's range.
+TEST(AppWeb, SettingsAndPaperHaveReadableNamesAndCustomSizesStayInRange) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
+  std::string password = server.adminPassword();
+  std::string english = web(server.port(), "/office/printing", password).body;
+  for (const char* text : {"Negative print (white on black)", "Two-sided by hand", "Draft (toner save)",
+                           "1200 dpi quality"})
+    EXPECT_NE(english.find(text), std::string::npos) << text;
+  EXPECT_EQ(english.find("<th>tesvel-"), std::string::npos) << "a raw name shows";
+  EXPECT_NE(english.find("Manual feed"), std::string::npos) << "manual feed as the default source";
+  std::string german = web(server.port(), "/office/printing", password, "", "de").body;
+  EXPECT_NE(german.find("Negativdruck (weiß auf schwarz)"), std::string::npos);
+  std::string media = web(server.port(), "/office/media", password).body;
+  for (const char* text : {"B5 (ISO)", "B5 (JIS)", "min=\"98.43\" max=\"215.90\""})
+    EXPECT_NE(media.find(text), std::string::npos) << text;
+  EXPECT_EQ(media.find("B5 Envelope"), std::string::npos);
+  // Every answer names the strings languages once.
+  std::string languages = server.printerAttribute("office", "printer-strings-languages-supported");
+  EXPECT_EQ(countOf(languages, "en"), 1u) << languages;
+  EXPECT_EQ(server.printerAttribute("office", "printer-strings-languages-supported"), languages);
+
+  // 279 x 420 points is the smallest custom size: 98.4 x 148.2 mm.
+  std::string session = session_token(server.port());
+  auto set_custom = [&](const std::string& w, const std::string& h) {
+    std::string form = "session=" + session;
+    for (int i = 0; i < 3; ++i) {
+      std::string n = "&ready" + std::to_string(i);
+      form += n + "-size=custom" + n + "-custom-width=" + w + n + "-custom-length=" + h + n + "-custom-units=mm" +
+              n + "-type=stationery";
+    }
+    return web(server.port(), "/office/media", password, form).body;
+  };
+  std::string ready = server.printerAttribute("office", "media-ready");
+  EXPECT_NE(set_custom("50", "100").find("outside what the printer takes: 98.4 x 148.2 mm to 215.9 x 355.6 mm"),
+            std::string::npos);
+  EXPECT_EQ(server.printerAttribute("office", "media-ready"), ready);
+  EXPECT_NE(set_custom("101", "152").find("Changes saved."), std::string::npos);
+  EXPECT_EQ(countOf(server.printerAttribute("office", "media-ready"), "custom_101x152mm"), 3u);
+  // The page shows no manual feed; saving it leaves that source's media be.
+  std::string form = "session=" + session + "&ready0-size=iso_a5_148x210mm&ready2-size=iso_a5_148x210mm";
+  EXPECT_NE(web(server.port(), "/office/media", password, form).body.find("Changes saved."), std::string::npos);
+  EXPECT_EQ(server.printerAttribute("office", "media-ready"), "iso_a5_148x210mm,custom_101x152mm_101x152mm,iso_a5_148x210mm");
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
 }
