@@ -152,11 +152,10 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   fill_media(*d, data);
 
   data->duplex = PAPPL_DUPLEX_NORMAL;
-  // Without a duplex unit both sides are printed by hand: the manual
-  // duplex setting, not "sides".
-  unsigned sides = PAPPL_SIDES_ONE_SIDED;
-  if (d->info->duplexUnit) sides |= PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
-  data->sides_supported = static_cast<pappl_sides_t>(sides);
+  // Every model prints two-sided, as its PPD offers it: without a duplex
+  // unit the filter prints the backs by hand (the manual-duplex prompt).
+  data->sides_supported = static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE |
+                                                     PAPPL_SIDES_TWO_SIDED_SHORT_EDGE);
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
 
   // Five density levels, "Normal" in the middle.
