@@ -70,11 +70,11 @@ TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
   EXPECT_EQ(server.sanitizerReports(), "");
 }
 
-TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
-  AppServer server;
-  ASSERT_TRUE(server.ready()) << server.log();
-  std::string why;
-  ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
+// A two-page PDF printed with `options` through a CUPS 2.4 driverless
+// queue ("lpadmin -m everywhere") to the server's printer "office": what
+// the printer received.
+void print_through_driverless_queue(const AppServer& server, const std::vector<std::string>& options,
+                                    std::string* stream) {
   CupsdSetup setup;
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
@@ -84,20 +84,71 @@ TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
   TempDir dir;
   writeFile(dir.file("doc.pdf"), makePdf(2));
-  int id = cupsd.submit("office", dir.file("doc.pdf"), {"-o", "media=iso_a5_148x210mm"}, &why);
+  std::string why;
+  int id = cupsd.submit("office", dir.file("doc.pdf"), options, &why);
   ASSERT_GT(id, 0) << why;
   EXPECT_EQ(cupsd.waitForJob(id, 120), JobState::Completed) << cupsd.jobLog(id) << server.log();
   // The application's job ends after CUPS hands it over: wait for its file.
-  std::string stream;
-  for (int i = 0; i < 300 && stream.empty(); ++i) {
+  for (int i = 0; i < 300 && stream->empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::vector<std::string> out = dirEntries(server.dir() + "/out-office");
-    if (out.size() == 1 && server.log().find("Completed, job-impressions-completed=2") != std::string::npos)
-      stream = readFile(server.dir() + "/out-office/" + out[0]);
+    if (out.size() == 1 && server.log().find("Completed, job-impressions-completed=") != std::string::npos)
+      *stream = readFile(server.dir() + "/out-office/" + out[0]);
   }
+}
+
+TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
+  std::string stream;
+  ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(server, {"-o", "media=iso_a5_148x210mm"}, &stream));
   ProcessResult check = inspectStream(stream, {"--check", "--list"});
   EXPECT_NE(check.out.find("check ok dialect=PLATFORM_Z pages=2"), std::string::npos) << check.out;
   EXPECT_EQ(countOf(check.out, "paperCode=11 "), 2u) << "A5 on this printer is paper code 11";
+}
+
+// What a CUPS 2.4 driverless queue carries: the standard attributes (two-
+// sided, draft as toner save), not the vendor settings a job names; those
+// come from the printer's defaults.
+TEST(AppIpp, ThroughACupsDriverlessQueueStandardAttributesAndPrinterDefaultsReachThePrinter) {
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  std::string why;
+  ASSERT_TRUE(server.addPrinter("office", "tesvel_tc1110", &why)) << why;
+  ProcessResult set = server.app({"modify", "-d", "office", "-o", "tesvel-negative-print=true"});
+  ASSERT_EQ(set.exitStatus, 0) << set.out << set.err;
+  // At debug level the log lists the attributes of each request.
+  server.stop();
+  ASSERT_TRUE(server.restart({"log-level=debug"}));
+  std::string stream;
+  ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(
+      server, {"-o", "sides=two-sided-long-edge", "-o", "print-quality=3", "-o", "tesvel-image-rotation=true"},
+      &stream));
+  // CUPS sent neither the vendor setting nor anything in its place ...
+  EXPECT_NE(server.log().find("Create-Job request:   sides keyword two-sided-long-edge"), std::string::npos);
+  EXPECT_EQ(server.log().find("request:   tesvel-"), std::string::npos) << "CUPS now sends vendor settings";
+  // ... and the job printed as one sent straight with the standard
+  // attributes does, with the printer's default negative print.
+  TempDir dir;
+  writeFile(dir.file("doc.pdf"), makePdf(2));
+  AppJob direct = server.print("office", dir.file("doc.pdf"), "application/pdf",
+                               {"ATTR keyword sides two-sided-long-edge", "ATTR enum print-quality 3"});
+  ASSERT_EQ(direct.state, "completed") << direct.message;
+  // CUPS rewrites the document, so the pictures differ by a few dots; the
+  // settings are the same: the duplex unit, toner save, two pages.
+  ProcessResult list = inspectStream(stream, {"--no-png"});
+  std::string expected = inspectStream(direct.stream, {"--no-png"}).out;
+  for (const char* fact : {"machineDuplexCmd", "density=0 ", "pages=2 "}) {
+    EXPECT_EQ(countOf(list.out, fact), countOf(expected, fact)) << fact;
+    EXPECT_GT(countOf(list.out, fact), 0u) << fact;
+  }
+  size_t black = list.out.find(" black=");
+  ASSERT_NE(black, std::string::npos);
+  EXPECT_GT(std::atol(list.out.c_str() + black + 7), 4928L * 6364 / 2) << "a negative page is mostly black";
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
 }
 
 TEST(AppIpp, EveryHostBasedModelHasADriverAndTheDeviceIdPicksTheRightOne) {
