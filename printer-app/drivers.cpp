@@ -7,6 +7,7 @@
 
 #include "job_request.h"
 #include "print_job.h"
+#include "printer_icons.h"
 
 namespace tpa {
 
@@ -164,6 +165,7 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char*, const 
   data->darkness_default = 0;
 
   setPrintCallbacks(data);
+  setIcons(*d->info, data);
   *attrs = ippNew();
   add_vendor(*d, data, *attrs);
   add_fixed_capabilities(*attrs);

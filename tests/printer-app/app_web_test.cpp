@@ -157,6 +157,22 @@ TEST(AppWeb, SettingsAndPaperHaveReadableNamesAndCustomSizesStayInRange) {
   for (const char* text : {"B5 (ISO)", "B5 (JIS)", "min=\"98.43\" max=\"215.90\""})
     EXPECT_NE(media.find(text), std::string::npos) << text;
   EXPECT_EQ(media.find("B5 Envelope"), std::string::npos);
+  // Its icons are our drawing (grey with alpha), at PAPPL's three sizes.
+  const std::pair<const char*, int> icons[] = {{"sm", 48}, {"md", 128}, {"lg", 512}};
+  for (const auto& [name, size] : icons) {
+    WebAnswer icon = web(server.port(), std::string("/office/icon-") + name + ".png", "");
+    ASSERT_EQ(icon.status, 200) << name;
+    ASSERT_GT(icon.body.size(), 26u) << name;
+    // IHDR: width and height big-endian at 16 and 20, colour type at 25.
+    auto be32 = [&](size_t at) {
+      return (static_cast<unsigned char>(icon.body[at]) << 24) | (static_cast<unsigned char>(icon.body[at + 1]) << 16) |
+             (static_cast<unsigned char>(icon.body[at + 2]) << 8) | static_cast<unsigned char>(icon.body[at + 3]);
+    };
+    EXPECT_EQ(icon.body.substr(1, 3), "PNG") << name;
+    EXPECT_EQ(be32(16), size) << name;
+    EXPECT_EQ(be32(20), size) << name;
+    EXPECT_EQ(icon.body[25], 4) << name << ": grey with alpha";
+  }
   // Every answer names the strings languages once.
   std::string languages = server.printerAttribute("office", "printer-strings-languages-supported");
   EXPECT_EQ(countOf(languages, "en"), 1u) << languages;
