@@ -110,8 +110,8 @@ TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
 }
 
 // What a CUPS 2.4 driverless queue carries: the standard attributes (two-
-// sided, draft as toner save), not the vendor settings a job names; those
-// come from the printer's defaults.
+// sided, draft as toner save); the vendor settings come from the printer's
+// defaults.
 TEST(AppIpp, ThroughACupsDriverlessQueueStandardAttributesAndPrinterDefaultsReachThePrinter) {
   AppServer server;
   ASSERT_TRUE(server.ready()) << server.log();
@@ -126,9 +126,11 @@ TEST(AppIpp, ThroughACupsDriverlessQueueStandardAttributesAndPrinterDefaultsReac
   ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(
       server, {"-o", "sides=two-sided-long-edge", "-o", "print-quality=3", "-o", "tesvel-image-rotation=true"},
       &stream));
-  // CUPS sent neither the vendor setting nor anything in its place ...
+  // CUPS sent the standard attributes.  The vendor setting the job named
+  // usually stays behind (CUPS maps a job's options through the PPD it made
+  // for the queue, which has none); once, to a slow server, it came along.
+  // The printer's default holds either way ...
   EXPECT_NE(server.log().find("Create-Job request:   sides keyword two-sided-long-edge"), std::string::npos);
-  EXPECT_EQ(server.log().find("request:   tesvel-"), std::string::npos) << "CUPS now sends vendor settings";
   // ... and the job printed as one sent straight with the standard
   // attributes does, with the printer's default negative print.
   TempDir dir;
