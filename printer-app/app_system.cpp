@@ -11,6 +11,7 @@
 #include "admin_auth.h"
 #include "drivers.h"
 #include "print_job.h"
+#include "printer_icons.h"
 #include "server_settings.h"
 #include "stall_watch.h"
 #include "web_strings.h"
@@ -66,6 +67,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
     std::fprintf(stderr, "%s: cannot make %s: %s\n", baseName, s.spoolDirectory.c_str(), strerror(errno));
     return nullptr;
   }
+  drawIcons();
   pappl_system_t* system = papplSystemCreate(
       s.options, baseName, s.port, "_print,_universal", s.spoolDirectory.c_str(),
       s.logFile.empty() ? nullptr : s.logFile.c_str(), s.logLevel,

@@ -18,6 +18,10 @@ constexpr int kIconSizes[3] = {48, 128, 512};
 // The family's drawing as a PNG of `size` x `size` pixels, grey with alpha.
 std::string drawIconPng(rf::ModelClass cls, int size);
 
+// Draws every family's icons, before the server listens: printers restored
+// from the state file then come up without the wait.
+void drawIcons();
+
 // Points the driver data at the model's icons, drawn once per family.
 void setIcons(const rf::ModelInfo& model, pappl_pr_driver_data_t* data);
 
