@@ -1,9 +1,14 @@
 #include "admin_auth.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace tpa {
@@ -35,17 +40,92 @@ bool same_secret(const char* a, const char* b) {
   return diff == 0;
 }
 
+std::string read_first_line(const std::string& file) {
+  std::string text;
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buf[512];
+  ssize_t n = read(fd, buf, sizeof buf);
+  close(fd);
+  if (n > 0) text.assign(buf, static_cast<size_t>(n));
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
+// Replaces the file's contents; only its owner may read it.
+bool write_file(pappl_system_t* system, const std::string& file, const std::string& text) {
+  int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  bool ok = out >= 0 && write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (!ok)
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s", file.c_str(),
+             strerror(errno));
+  if (out >= 0) close(out);
+  return ok;
+}
+
+std::string random_password() {
+  unsigned char raw[12];
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && read(fd, raw, sizeof raw) == static_cast<ssize_t>(sizeof raw);
+  if (fd >= 0) close(fd);
+  if (!ok) return "";
+  // No look-alikes (0/O, 1/l/I): the password is read off a file and typed.
+  static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+  std::string password;
+  for (unsigned char c : raw) password += kAlphabet[c % (sizeof kAlphabet - 1)];
+  return password;
+}
+
 }  // namespace
 
-bool passwordMatches(const std::string& stored, const std::string& password) {
-  size_t tilde = stored.find('~');
-  if (tilde == std::string::npos || tilde == 0) return false;
-  std::string salted = stored.substr(0, tilde) + ":" + password;
-  unsigned char hash[32];
-  char hex[65];
-  if (cupsHashData("sha2-256", salted.data(), salted.size(), hash, sizeof hash) != sizeof hash) return false;
-  cupsHashString(hash, sizeof hash, hex, sizeof hex);
-  return same_secret(stored.c_str() + tilde + 1, hex);
+bool isPasswordHash(const std::string& line) {
+  size_t tilde = line.find('~');
+  if (tilde == std::string::npos || tilde == 0 || line.size() - tilde - 1 != 64) return false;
+  return std::all_of(line.begin(), line.end(), [](char c) { return c == '~' || std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+void applyPasswordFile(pappl_system_t* system, PasswordFile* file) {
+  std::string line = read_first_line(file->path);
+  if (line.empty()) {
+    line = random_password();
+    if (line.empty() || !write_file(system, file->path, line + "\n")) return;
+  }
+  char hash[100] = {};
+  if (isPasswordHash(line))
+    snprintf(hash, sizeof hash, "%s", line.c_str());
+  else
+    papplSystemHashPassword(system, nullptr, line.c_str(), hash, sizeof hash);
+  papplSystemSetPassword(system, hash);
+  file->appliedHash = hash;
+  papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password is in %s.", file->path.c_str());
+  std::string message = "The administrator password is in " + file->path +
+                        " on the server (readable by the server's user only); give it with any user name.";
+  papplSystemSetAuthMessage(system, message.c_str());
+}
+
+void keepPasswordChange(pappl_system_t* system, PasswordFile* file) {
+  char hash[100] = {};
+  papplSystemGetPassword(system, hash, sizeof hash);
+  if (!hash[0] || file->appliedHash.empty() || file->appliedHash == hash) return;
+  char when[64] = "";
+  time_t now = time(nullptr);
+  struct tm tm;
+  strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", gmtime_r(&now, &tm));
+  std::string text = std::string(hash) + "\n" +
+                     "# The administrator password was changed on the web interface's Security page on " + when +
+                     ".\n# The line above is its hash.  To set a password here instead, replace these lines\n"
+                     "# with the new password and restart the server.\n";
+  if (write_file(system, file->path, text)) {
+    file->appliedHash = hash;
+    papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password was changed; its hash is in %s.",
+             file->path.c_str());
+  }
+}
+
+bool passwordMatches(pappl_system_t* system, const std::string& stored, const std::string& password) {
+  if (!isPasswordHash(stored)) return false;
+  char hash[100] = {};
+  papplSystemHashPassword(system, stored.c_str(), password.c_str(), hash, sizeof hash);
+  return same_secret(stored.c_str(), hash);
 }
 
 bool isAdminOperation(ipp_op_t op) {
@@ -80,7 +160,8 @@ http_status_t adminAuthCallback(pappl_client_t* client, const char*, gid_t, void
   char stored[256] = {};
   papplSystemGetPassword(papplClientGetSystem(client), stored, sizeof stored);
   if (!stored[0]) return HTTP_STATUS_FORBIDDEN;  // no password: nobody administers over the network
-  return passwordMatches(stored, password) ? HTTP_STATUS_CONTINUE : HTTP_STATUS_UNAUTHORIZED;
+  return passwordMatches(papplClientGetSystem(client), stored, password) ? HTTP_STATUS_CONTINUE
+                                                                        : HTTP_STATUS_UNAUTHORIZED;
 }
 
 }  // namespace tpa

@@ -23,11 +23,32 @@ bool isAdminOperation(ipp_op_t op);
 bool basicPassword(const char* authorization, std::string* password);
 
 // Whether `password` is the one whose hash PAPPL stores ("nonce~sha256
-// of nonce:password").  PAPPL 1.3's own comparison takes any password, so
-// the application compares the hashes itself.
-bool passwordMatches(const std::string& stored, const std::string& password);
+// of nonce:password"), compared in a time that does not depend on where
+// the two differ.
+bool passwordMatches(pappl_system_t* system, const std::string& stored, const std::string& password);
 
 // PAPPL's authentication callback implementing the rule above.
 http_status_t adminAuthCallback(pappl_client_t* client, const char* group, gid_t gid, void* data);
+
+// The administrator password's file, next to the state file and readable
+// by its owner only.  Its first line is the password, which the
+// administrator may change by editing the file and restarting; after a
+// change on the web interface's Security page it is the new password's
+// hash instead (the plain password never reaches the application).
+struct PasswordFile {
+  std::string path;
+  std::string appliedHash;  // what PAPPL was last given or saved to the file
+};
+
+// Whether a line of the file is a PAPPL password hash ("nonce~sha256").
+bool isPasswordHash(const std::string& line);
+
+// Gives PAPPL the file's password (a first start, or a missing file,
+// writes a new random one there) and tells the web's 401 page where it is.
+void applyPasswordFile(pappl_system_t* system, PasswordFile* file);
+
+// Called at each state save: a password changed on the Security page goes
+// to the file, so that a restart keeps it.
+void keepPasswordChange(pappl_system_t* system, PasswordFile* file);
 
 }  // namespace tpa

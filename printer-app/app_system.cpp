@@ -1,8 +1,6 @@
 #include "app_system.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,9 +11,11 @@
 #include "admin_auth.h"
 #include "drivers.h"
 #include "print_job.h"
+#include "printer_icons.h"
 #include "server_settings.h"
 #include "status_callback.h"
 #include "stall_watch.h"
+#include "web_strings.h"
 
 namespace tpa {
 
@@ -24,10 +24,14 @@ namespace {
 struct AppData {
   std::string stateFile;
   int watchdogSeconds = 0;
+  PasswordFile password;
 };
 
 bool save_state(pappl_system_t* system, void* data) {
-  return papplSystemSaveState(system, static_cast<AppData*>(data)->stateFile.c_str());
+  AppData* app = static_cast<AppData*>(data);
+  bool ok = papplSystemSaveState(system, app->stateFile.c_str());
+  keepPasswordChange(system, &app->password);
+  return ok;
 }
 
 // PAPPL saves its state (new jobs among it) only when its main loop wakes,
@@ -44,53 +48,6 @@ bool state_tick(pappl_system_t* system, void* data) {
 
 bool make_dir(const std::string& path) {
   return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-// The administrator password is the first line of a file next to the
-// state file, readable by its owner only: the administrator changes it by
-// editing the file and restarting.  A first start (or a missing file)
-// writes a new random one there.  PAPPL keeps only the password's hash.
-std::string read_password(const std::string& file) {
-  std::string text;
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buf[256];
-  ssize_t n = read(fd, buf, sizeof buf);
-  close(fd);
-  if (n > 0) text.assign(buf, static_cast<size_t>(n));
-  return text.substr(0, text.find_first_of("\r\n"));
-}
-
-std::string random_password() {
-  unsigned char raw[12];
-  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-  bool ok = fd >= 0 && read(fd, raw, sizeof raw) == static_cast<ssize_t>(sizeof raw);
-  if (fd >= 0) close(fd);
-  if (!ok) return "";
-  static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
-  std::string password;
-  for (unsigned char c : raw) password += kAlphabet[c % (sizeof kAlphabet - 1)];
-  return password;
-}
-
-void ensure_password(pappl_system_t* system, const std::string& stateFile) {
-  std::string file = stateFile + ".password";
-  std::string password = read_password(file);
-  if (password.empty()) {
-    password = random_password();
-    int out = password.empty() ? -1 : open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    std::string line = password + "\n";
-    if (out < 0 || write(out, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s",
-               file.c_str(), strerror(errno));
-      if (out >= 0) close(out);
-      return;
-    }
-    close(out);
-  }
-  char hash[100] = {};
-  papplSystemSetPassword(system, papplSystemHashPassword(system, nullptr, password.c_str(), hash, sizeof hash));
-  papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password is in %s.", file.c_str());
 }
 
 }  // namespace
@@ -111,6 +68,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
     std::fprintf(stderr, "%s: cannot make %s: %s\n", baseName, s.spoolDirectory.c_str(), strerror(errno));
     return nullptr;
   }
+  drawIcons();
   pappl_system_t* system = papplSystemCreate(
       s.options, baseName, s.port, "_print,_universal", s.spoolDirectory.c_str(),
       s.logFile.empty() ? nullptr : s.logFile.c_str(), s.logLevel,
@@ -126,9 +84,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
     papplSystemDelete(system);
     return nullptr;
   }
-  // No strings resources: PAPPL 1.3 repeats printer-strings-languages-supported
-  // in every Get-Printer-Attributes answer once there is one, which IPP
-  // clients reject.  The web interface shows the vendor settings by name.
+  addWebStrings(system);
   addDocumentFilters(system);
 
   // Printers come back from the state file, so the drivers come first.
@@ -140,7 +96,8 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   // A first start (no state yet) adds the USB printers that are plugged in.
   if (!papplSystemLoadState(system, app.stateFile.c_str())) addUsbPrinters(system);
   if (s.options & PAPPL_SOPTIONS_WEB_SECURITY) {
-    ensure_password(system, app.stateFile);
+    app.password.path = app.stateFile + ".password";
+    applyPasswordFile(system, &app.password);
     // Without a callback PAPPL lets any client on this machine change
     // printers over IPP; with it, IPP and the web pages both need the
     // administrator password (a PAM service, when configured, decides instead).

@@ -7,6 +7,7 @@
 
 #include "job_request.h"
 #include "print_job.h"
+#include "printer_icons.h"
 #include "ps_drivers.h"
 #include "status_callback.h"
 
@@ -96,6 +97,17 @@ void add_vendor(const DriverModel& d, pappl_pr_driver_data_t* data, ipp_t* attrs
   }
 }
 
+// What every IPP Everywhere client asks about and this printer does one way
+// only: one page per side, no colour management (the filter prints grey),
+// and no preferred values to offer for a document.
+void add_fixed_capabilities(ipp_t* attrs) {
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-default", 1);
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-supported", 1);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-supported", nullptr, "auto");
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+}
+
 }  // namespace
 
 const std::vector<DriverModel>& driverModels() {
@@ -149,11 +161,10 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceU
   fill_media(*d, data);
 
   data->duplex = PAPPL_DUPLEX_NORMAL;
-  // Without a duplex unit both sides are printed by hand: the manual
-  // duplex setting, not "sides".
-  unsigned sides = PAPPL_SIDES_ONE_SIDED;
-  if (d->info->duplexUnit) sides |= PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
-  data->sides_supported = static_cast<pappl_sides_t>(sides);
+  // Every model prints two-sided, as its PPD offers it: without a duplex
+  // unit the filter prints the backs by hand (the manual-duplex prompt).
+  data->sides_supported = static_cast<pappl_sides_t>(PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE |
+                                                     PAPPL_SIDES_TWO_SIDED_SHORT_EDGE);
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
 
   // Five density levels, "Normal" in the middle.
@@ -163,8 +174,10 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceU
 
   setPrintCallbacks(data);
   setStatusCallbacks(data, deviceUri);
+  setIcons(*d->info, data);
   *attrs = ippNew();
   add_vendor(*d, data, *attrs);
+  add_fixed_capabilities(*attrs);
   return true;
 }
 

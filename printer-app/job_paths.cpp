@@ -142,7 +142,7 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   // every other job, each on sheets of its own when printing two-sided.
   if (!pappl_streams(job)) options->copies = 1;
   const DriverModel& model = *run->prepared.model;
-  run->sink = std::make_unique<PapplJobSink>(job, device, run->prepared.prompt);
+  run->sink = std::make_unique<PapplJobSink>(job, device, run->prepared.prompt, true);
   run->filter = std::make_unique<FilterJob>(*run->sink);
   FilterCommand cmd = filterCommand(job, model, run->prepared.options, run->prepared.request.copies);
   if (!run->filter->start(cmd, nullptr, &why)) {

@@ -75,9 +75,10 @@ bool jobRequestFrom(const JobAttributes& a, const std::vector<MediaRow>& media, 
   // the printer's own default is what a CUPS queue with the PPD would use.
   int dpi = a.resolution > 0 ? a.resolution : a.defaultResolution;
   r->resolution = dpi >= 1200 && info.resolution1200 ? 1200 : 600;
+  // Without a duplex unit the filter prints both sides by hand, as the PPD does.
   r->sides = Sides::OneSided;
-  if (info.duplexUnit && a.sides == "two-sided-long-edge") r->sides = Sides::LongEdge;
-  if (info.duplexUnit && a.sides == "two-sided-short-edge") r->sides = Sides::ShortEdge;
+  if (a.sides == "two-sided-long-edge") r->sides = Sides::LongEdge;
+  if (a.sides == "two-sided-short-edge") r->sides = Sides::ShortEdge;
   r->source = a.source == "manual" ? Source::Manual : a.source == "tray-1" ? Source::Tray : Source::Auto;
   r->density = densityFromDarkness(a.darknessConfigured, a.printDarkness);
   r->tonerSave = a.draft;

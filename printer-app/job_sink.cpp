@@ -2,8 +2,9 @@
 
 namespace tpa {
 
-PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt)
-    : job_(job), device_(device), prompt_(std::move(prompt)), watch_(job, device) {}
+PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt, bool papplCountsPages)
+    : job_(job), device_(device), prompt_(std::move(prompt)), papplCountsPages_(papplCountsPages),
+      watch_(job, device) {}
 
 PapplJobSink::~PapplJobSink() {
   if (waitingForUser_) {
@@ -33,9 +34,11 @@ bool PapplJobSink::writeDevice(const void* data, size_t n) {
 
 void PapplJobSink::message(const FilterMessage& m) {
   switch (m.kind) {
-    case FilterMessage::Page:
-      papplJobSetImpressionsCompleted(job_, m.copies > 0 ? m.copies : 1);
+    case FilterMessage::Page: {
+      int copies = m.copies > 0 ? m.copies : 1;
+      papplJobSetImpressionsCompleted(job_, papplCountsPages_ ? copies - 1 : copies);
       break;
+    }
     case FilterMessage::Info: {
       std::string text = displayText(m.text);
       if (text.empty()) break;

@@ -14,8 +14,10 @@ namespace tpa {
 class PapplJobSink : public JobSink {
  public:
   // `prompt` is the model's manual-duplex prompt: when the filter shows it,
-  // the printer waits for the user to turn the stack.
-  PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt);
+  // the printer waits for the user to turn the stack.  `papplCountsPages`
+  // for raster and pictures, whose pages PAPPL hands over one by one and
+  // counts itself: the sink then adds only the filter's further copies.
+  PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt, bool papplCountsPages = false);
   ~PapplJobSink() override;
 
   bool writeDevice(const void* data, size_t n) override;
@@ -32,6 +34,7 @@ class PapplJobSink : public JobSink {
   pappl_job_t* job_;
   pappl_device_t* device_;
   std::string prompt_;
+  bool papplCountsPages_;
   bool waitingForUser_ = false;
   DeviceWatch watch_;
 };

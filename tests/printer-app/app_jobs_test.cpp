@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "app_server.h"
+#include "model_classes.h"
 
 using namespace testing_support;
 
@@ -24,6 +26,7 @@ struct Printer {
 const Printer kC = {"c", "tesvel_tc1110", "tesvel-tc1110.ppd"};
 const Printer kZ = {"z", "tesvel_tz3010", "tesvel-tz3010.ppd"};
 const Printer kM = {"m", "tesvel_tm4010", "tesvel-tm4010.ppd"};
+const Printer kTxa = {"txa", "tesvel_txa", "tesvel-txa.ppd"};
 
 class AppJobs : public testing::Test {
  protected:
@@ -31,7 +34,7 @@ class AppJobs : public testing::Test {
     server_ = new AppServer;
     ASSERT_TRUE(server_->ready()) << server_->log();
     std::string why;
-    for (const Printer& p : {kC, kZ, kM}) ASSERT_TRUE(server_->addPrinter(p.name, p.driver, &why)) << why;
+    for (const Printer& p : {kC, kZ, kM, kTxa}) ASSERT_TRUE(server_->addPrinter(p.name, p.driver, &why)) << why;
   }
   static void TearDownTestSuite() {
     server_->stop();
@@ -56,6 +59,10 @@ class AppJobs : public testing::Test {
                       opts)
         .out;
   }
+
+  // Prints the case's document with its attributes and compares the
+  // stream with the CUPS chain's for its PPD options.
+  void expect_as_ppd_options(const TempDir& dir, const struct AttributeCase& c);
 
   static AppServer* server_;
 };
@@ -98,14 +105,14 @@ TEST_F(AppJobs, APdfJobDecodesToItsPagesAtThePaperSize) {
 // the CUPS chain gives for the equivalent PPD options, and one fact the
 // printer's documentation gives for it.
 struct AttributeCase {
-  const char* what;
+  std::string what;
   const Printer* printer;
   int pages;
   int widthPt, heightPt;  // the document's page
   std::vector<std::string> attrs;
-  const char* cupsOptions;
+  std::string cupsOptions;
   int copies;
-  const char* fact;  // in the inspector's listing
+  std::string fact;  // in the inspector's listing
   size_t count;      // how often
 };
 
@@ -119,6 +126,9 @@ TEST_F(AppJobs, JobAttributesReachThePrinterAsThePpdOptionsDo) {
        "PageSize=A5 FeedLongEdge=True", 1, "imageWidth=4736 imageHeight=3264 ", 1},  // the page turned
       {"two-sided on a printer with a duplex unit", &kM, 3, 595, 842,
        {"ATTR keyword sides two-sided-long-edge"}, "Duplex=DuplexNoTumble", 1, "START_PAGE_CMD", 4},
+      // By hand: fronts 1 and 3, then the backs last to first.
+      {"two-sided on a printer without one", &kZ, 3, 595, 842, {"ATTR keyword sides two-sided-short-edge"},
+       "Duplex=DuplexTumble", 1, "pageNumber=", 4},
       {"collated copies", &kC, 2, 595, 842,
        {"ATTR integer copies 2", "ATTR keyword multiple-document-handling separate-documents-collated-copies"},
        "Collate=True", 2, "cmdPageSpec", 4},
@@ -135,16 +145,69 @@ TEST_F(AppJobs, JobAttributesReachThePrinterAsThePpdOptionsDo) {
        "xResolution=120 ", 1},
   };
   TempDir dir;
-  for (const AttributeCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string pdf = makePdf(c.pages, c.widthPt, c.heightPt);
-    AppJob job = server_->print(c.printer->name, file_of(dir, "doc.pdf", pdf), "application/pdf", c.attrs);
-    ASSERT_EQ(job.state, "completed") << job.message << job.ipptool;
-    std::string raster = rasterFromPdf(ppdPath(c.printer->ppd), pdf, c.cupsOptions, c.copies);
-    std::string expected = direct(*c.printer, job, raster, c.cupsOptions, c.copies);
-    EXPECT_EQ(streamDifference(job.stream, expected), "");
-    EXPECT_EQ(countOf(inspectStream(job.stream, {}).out, c.fact), c.count);
+  for (const AttributeCase& c : cases) expect_as_ppd_options(dir, c);
+}
+
+void AppJobs::expect_as_ppd_options(const TempDir& dir, const AttributeCase& c) {
+  SCOPED_TRACE(c.what);
+  std::string pdf = makePdf(c.pages, c.widthPt, c.heightPt);
+  AppJob job = server_->print(c.printer->name, file_of(dir, "doc.pdf", pdf), "application/pdf", c.attrs);
+  ASSERT_EQ(job.state, "completed") << job.message << job.ipptool;
+  std::string raster = rasterFromPdf(ppdPath(c.printer->ppd), pdf, c.cupsOptions, c.copies);
+  std::string expected = direct(*c.printer, job, raster, c.cupsOptions, c.copies);
+  EXPECT_EQ(streamDifference(job.stream, expected), "");
+  EXPECT_EQ(countOf(inspectStream(job.stream, {}).out, c.fact), c.count);
+}
+
+// The rows a planted fault in the mapping would show in: every vendor
+// setting once, print-darkness on both sides of each density step, and
+// every paper of one model per dialect, asked for by its dimensions (so
+// the application's own size names are no part of the question) and
+// compared with the PPD size of the printer's paper table.
+TEST_F(AppJobs, EveryVendorSettingDarknessStepAndPaperReachesThePrinterAsThePpdOptionsDo) {
+  std::vector<AttributeCase> cases = {
+      {"negative print", &kZ, 1, 595, 842, {"ATTR boolean tesvel-negative-print true"}, "NegativePrint=True", 1,
+       "cmdPageSpec", 1},
+      {"image rotation", &kC, 1, 595, 842, {"ATTR boolean tesvel-image-rotation true"}, "ImageRotation=True", 1,
+       "cmdPageSpec", 1},
+      {"fine mode", &kZ, 1, 595, 842, {"ATTR boolean tesvel-fine-mode true"}, "FineMode=True", 1, "fineMode=1", 1},
+      {"1200 dpi quality", &kM, 1, 595, 842, {"ATTR boolean tesvel-1200dpi-quality true"}, "DPI1200=True", 1,
+       "START_PAGE_CMD", 1},
+      {"manual duplex", &kM, 2, 595, 842, {"ATTR boolean tesvel-manual-duplex true"}, "ManualDuplex=True", 1,
+       "START_PAGE_CMD", 2},
+  };
+  const std::pair<const char*, const char*> blank[] = {
+      {"on", "True"}, {"off", "False"}, {"printer-setting", "PrinterSetting"}};
+  for (const auto& [value, choice] : blank)
+    cases.push_back({std::string("blank suppress ") + value, &kTxa, 1, 595, 842,
+                     {std::string("ATTR keyword tesvel-blank-suppress ") + value},
+                     std::string("BlankSuppress=") + choice, 1, "cmdPageSpec", 1});
+  // Printer default 50 plus the job's darkness, in five steps of 25 with
+  // the step at the half: 12 | 13, 37 | 38, 62 | 63, 87 | 88.
+  const int steps[][2] = {{-38, 0}, {-37, 1}, {-13, 1}, {-12, 2}, {12, 2}, {13, 3}, {37, 3}, {38, 4}};
+  for (const auto& s : steps) {
+    std::string density = "density=" + std::to_string(s[1]) + " ";
+    cases.push_back({"print-darkness " + std::to_string(s[0]), &kC, 1, 595, 842,
+                     {"ATTR integer print-darkness " + std::to_string(s[0])}, "Density=" + std::to_string(s[1]), 1,
+                     density, 1});
   }
+  const std::pair<const Printer*, const rf::PaperEntry*> tables[] = {
+      {&kC, rf::PaperTableC1}, {&kZ, rf::PaperTableZ}, {&kM, rf::PaperTableM}};
+  for (const auto& [printer, table] : tables) {
+    std::vector<std::pair<int, int>> seen;
+    for (const rf::PaperEntry* e = table; e->widthPt != -1; ++e) {
+      if (std::find(seen.begin(), seen.end(), std::make_pair(e->widthPt, e->heightPt)) != seen.end()) continue;
+      seen.emplace_back(e->widthPt, e->heightPt);
+      auto mm = [](int pt) { return std::to_string((pt * 2540 + 36) / 72); };
+      std::string size = "ATTR collection media-col { MEMBER collection media-size { MEMBER integer x-dimension " +
+                         mm(e->widthPt) + " MEMBER integer y-dimension " + mm(e->heightPt) + " } }";
+      cases.push_back({std::string(printer->name) + " " + e->name, printer, 1, e->widthPt, e->heightPt, {size},
+                       std::string("PageSize=") + e->name, 1,
+                       (printer == &kM ? "PAPER_SIZE_PARAM=" : "paperCode=") + std::to_string(e->paperCode) + " ", 1});
+    }
+  }
+  TempDir dir;
+  for (const AttributeCase& c : cases) expect_as_ppd_options(dir, c);
 }
 
 TEST_F(AppJobs, ManualDuplexSendsOddPagesFirstAndShowsThePromptOnThePrinter) {
