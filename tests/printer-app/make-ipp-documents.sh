@@ -12,7 +12,8 @@
 #   pwg-raster-samples-RESdpi/TYPE/{document,onepage}-{a4,letter}-TYPE-RESdpi.pwg
 #   pwg-raster-samples-RESdpi/TYPE/{color,gray}.jpg-4x6-TYPE-RESdpi.pwg
 # TYPE is each of $PWG_TYPES (default "sgray-8"; also black-1, srgb-8,
-# srgb-16, cmyk-8).  Run ipptool with OUTDIR as its working directory.
+# srgb-16, cmyk-8).  The other raster files ipp-everywhere.test names are
+# there empty.  Run ipptool with OUTDIR as its working directory.
 set -eu
 
 out=${1:?usage: make-ipp-documents.sh OUTDIR [RESOLUTION...]}
@@ -113,4 +114,12 @@ for res in $resolutions; do
     done
   done
 done
+# ipptool opens every file a test names as it reads the test, even one it
+# then skips for a printer without that resolution or raster type: those
+# exist, empty (a printer that advertises them gets their real files above).
+sed -n 's/^[[:space:]]*FILE[[:space:]]\{1,\}\(pwg-raster-samples[^[:space:]]*\).*/\1/p' \
+  /usr/share/cups/ipptool/ipp-everywhere.test | sort -u | while read -r f; do
+    [ -e "$out/$f" ] && continue
+    mkdir -p "$out/$(dirname "$f")" && : >"$out/$f"
+  done
 rm -f "$out/picture.ps" "$out/onepage-a4.ps" "$out/onepage-letter.ps" "$out/.gs-messages"
