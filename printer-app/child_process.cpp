@@ -119,6 +119,17 @@ bool Child::reap(bool wait, int* status) {
   }
 }
 
+bool writeAll(int fd, const unsigned char* buf, size_t len) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = write(fd, buf + done, len - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 std::string describeWaitStatus(int status) {
   if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status))

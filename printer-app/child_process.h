@@ -54,4 +54,7 @@ struct Pipe {
 // "exit status 2", "signal 9 (Killed)": for job messages and logs.
 std::string describeWaitStatus(int status);
 
+// Writes all of buf to a child's pipe; false once the child has gone.
+bool writeAll(int fd, const unsigned char* buf, size_t len);
+
 }  // namespace tpa

@@ -31,18 +31,10 @@ struct RasterRun {
 
 ssize_t write_input(void* ctx, unsigned char* buf, size_t len) {
   RasterRun* run = static_cast<RasterRun*>(ctx);
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = write(run->ps.input(), buf + done, len - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // The chain has gone (cancelled or failed); its outcome says why.
-      run->inputFailed = true;
-      return -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(len);
+  if (writeAll(run->ps.input(), buf, len)) return static_cast<ssize_t>(len);
+  // The chain has gone (cancelled or failed); its outcome says why.
+  run->inputFailed = true;
+  return -1;
 }
 
 RasterRun* run_of(pappl_job_t* job) { return static_cast<RasterRun*>(papplJobGetData(job)); }
