@@ -151,6 +151,8 @@ TEST(AppWeb, SettingsAndPaperHaveReadableNamesAndCustomSizesStayInRange) {
     EXPECT_NE(english.find(text), std::string::npos) << text;
   EXPECT_EQ(english.find("<th>tesvel-"), std::string::npos) << "a raw name shows";
   EXPECT_NE(english.find("Manual feed"), std::string::npos) << "manual feed as the default source";
+  EXPECT_NE(english.find("(Plain paper)"), std::string::npos) << "a laser printer prints nothing borderless";
+  EXPECT_EQ(english.find("Borderless)"), std::string::npos) << "a laser printer prints nothing borderless";
   std::string german = web(server.port(), "/office/printing", password, "", "de").body;
   EXPECT_NE(german.find("Negativdruck (weiß auf schwarz)"), std::string::npos);
   std::string media = web(server.port(), "/office/media", password).body;
