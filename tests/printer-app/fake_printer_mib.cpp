@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@ namespace testing_support {
 
 namespace {
 
-const char kPortLock[] = "/tmp/tesvel-fake-snmp-agent.lock";  // the monitor tests' lock
 const std::vector<int> kErrorState = {1, 3, 6, 1, 2, 1, 25, 3, 5, 1, 2, 1};
 
 // BER: a tag, its length (short or long form) and the contents.
@@ -96,12 +94,22 @@ std::string get_response(int requestId, int errorStatus, const std::string& bind
   return tlv(0x30, ber_int(0) + tlv(0x04, "public") + tlv(0xA2, pdu));
 }
 
-int bound(int type, int port) {
+// An address of the agent's own in 127/8 (all of it is loopback on
+// Linux): each agent has port 161 to itself, so agents of tests running at
+// once never wait for each other, nor for the monitor tests' agent on
+// 127.0.0.1.
+uint32_t own_address() {
+  static std::atomic<unsigned> next{0};
+  unsigned n = (static_cast<unsigned>(getpid()) << 4) + next++;
+  return (127u << 24) | (161u << 16) | (((n / 250) & 0xffu) << 8) | (1 + n % 250);
+}
+
+int bound(int type, uint32_t address, int port) {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = htonl(address);
   if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
   if (fd >= 0) close(fd);
   return -1;
@@ -109,19 +117,9 @@ int bound(int type, int port) {
 
 }  // namespace
 
-FakePrinterMib::FakePrinterMib() {
-  lockFd_ = open(kPortLock, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (lockFd_ >= 0) {
-    fchmod(lockFd_, 0666);
-    while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  // A test that just ended may still hold the port for a moment.
-  for (int i = 0; i < 250 && udp_ < 0; ++i) {
-    udp_ = bound(SOCK_DGRAM, 161);
-    if (udp_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  tcp_ = bound(SOCK_STREAM, 0);
+FakePrinterMib::FakePrinterMib() : address_(own_address()) {
+  udp_ = bound(SOCK_DGRAM, address_, 161);
+  tcp_ = bound(SOCK_STREAM, address_, 0);
   sockaddr_in a{};
   socklen_t len = sizeof a;
   if (tcp_ >= 0 && listen(tcp_, 16) == 0 && getsockname(tcp_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
@@ -151,8 +149,8 @@ FakePrinterMib::~FakePrinterMib() {
   }
   if (thread_.joinable()) thread_.join();
   for (int fd : fillers_) close(fd);
-  for (int fd : {wake_[0], wake_[1], udp_, tcp_, lockFd_})
-    if (fd >= 0) close(fd);  // closing the lock's descriptor releases it
+  for (int fd : {wake_[0], wake_[1], udp_, tcp_})
+    if (fd >= 0) close(fd);
 }
 
 void FakePrinterMib::setErrorState(uint16_t bits) {
@@ -172,7 +170,7 @@ void FakePrinterMib::hang() {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port_));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = htonl(address_);
   for (int i = 0; i < 3; ++i) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) continue;
@@ -236,6 +234,17 @@ void FakePrinterMib::serve() {
       if (!reply.empty()) sendto(udp_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     }
   }
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+std::string FakePrinterMib::uri() const {
+  in_addr a{htonl(address_)};
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return "socket://" + std::string(text) + ":" + std::to_string(port_);
 }
 
 }  // namespace testing_support

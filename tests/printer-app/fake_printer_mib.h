@@ -1,9 +1,9 @@
 // A network printer as the status poll sees it: an SNMPv1 agent on UDP
-// 127.0.0.1:161 answering the Printer MIB (the detected error state, one
-// marker supply, the localization the supply walk asks for) with values the
-// test sets, and a raw data port that takes connections and reads whatever
-// comes.  Port 161 is one per machine: the agent takes the same file lock
-// as the monitor tests' agent, so the two take turns.
+// port 161 answering the Printer MIB (the detected error state, one marker
+// supply, the localization the supply walk asks for) with values the test
+// sets, and a raw data port that takes connections and reads whatever
+// comes.  Each agent has a loopback address of its own, so agents of tests
+// running at the same time each have their port 161.
 #pragma once
 
 #include <atomic>
@@ -24,7 +24,7 @@ class FakePrinterMib {
   FakePrinterMib& operator=(const FakePrinterMib&) = delete;
 
   bool listening() const { return udp_ >= 0 && tcp_ >= 0; }
-  std::string uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+  std::string uri() const;  // socket://ADDRESS:PORT
 
   // hrPrinterDetectedErrorState, its two octets (0x4000 no paper, 0x0400
   // jammed, 0x2000 low toner, ...).
@@ -47,7 +47,7 @@ class FakePrinterMib {
   void serve();
   std::string answer(const std::string& request);  // "" when not understood
 
-  int lockFd_ = -1;
+  uint32_t address_;  // host order, in 127/8
   int udp_ = -1;
   int tcp_ = -1;
   int port_ = 0;
