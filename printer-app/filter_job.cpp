@@ -71,7 +71,7 @@ void FilterJob::handle_line(Stream& s, const std::string& line) {
     return;
   }
   FilterMessage m = parseFilterLine(line);
-  if (m.kind == FilterMessage::Page) ++pages_;
+  if (m.kind == FilterMessage::Page) pages_ += m.copies > 0 ? m.copies : 1;  // each copy is a page printed
   if (m.kind == FilterMessage::Error) lastError_ = m.text;
   sink_.message(m);
 }

@@ -3,8 +3,7 @@
 namespace tpa {
 
 PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt, bool papplCountsPages)
-    : job_(job), device_(device), prompt_(std::move(prompt)), papplCountsPages_(papplCountsPages),
-      watch_(job, device) {}
+    : job_(job), device_(device), prompt_(std::move(prompt)), papplCountsPages_(papplCountsPages) {}
 
 PapplJobSink::~PapplJobSink() {
   if (waitingForUser_) {
@@ -20,16 +19,11 @@ void PapplJobSink::set_message(const std::string& text) {
 
 bool PapplJobSink::writeDevice(const void* data, size_t n) {
   // Straight on to the printer: the filter may pause between blocks (the
-  // manual-duplex wait), and what it sent must not wait in a buffer.
-  watch_.writeStarts();
-  bool ok = papplDeviceWrite(device_, data, n) >= 0;
-  if (ok) papplDeviceFlush(device_);
-  watch_.writeEnds();
-  if (!ok || watch_.gaveUp()) {
-    papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "The printer stopped taking data.");
-    return false;
-  }
-  return true;
+  // manual-duplex wait), and what it sent must not wait in a buffer.  A
+  // failed write ends the job; PAPPL says how far the printer got.  A
+  // network printer that stops reading holds the write until it reads again
+  // or, once the job is cancelled, PAPPL gives up on it.
+  return papplDeviceWrite(device_, data, n) >= 0 && papplDeviceFlush(device_);
 }
 
 void PapplJobSink::message(const FilterMessage& m) {
@@ -78,7 +72,7 @@ void PapplJobSink::renderLog(const std::string& line) {
 }
 
 bool PapplJobSink::finish(const JobOutcome& outcome) {
-  papplDeviceFlush(device_);
+  bool sent = papplDeviceFlush(device_);
   if (papplJobIsCanceled(job_)) {
     // PAPPL keeps a running job's attributes in the spool for a restart and
     // drops them only with its next state save, up to a minute later: a
@@ -92,13 +86,13 @@ bool PapplJobSink::finish(const JobOutcome& outcome) {
     set_message(outcome.reason);
     return false;
   }
-  // After a manual-duplex job the printer still waits for the stack to be
-  // turned: the prompt stays the job's last word.
-  if (waitingForUser_)
-    set_message(displayText(prompt_));
-  else
+  // A printer that did not take every byte: PAPPL aborts the job with a
+  // message that says how far it got.  When it did, PAPPL waits for it to
+  // finish and leaves this message.  The manual-duplex prompt was the
+  // printer's while it waited; the job's last word is what it printed.
+  if (sent)
     set_message("Printed " + std::to_string(outcome.pages) + " page" + (outcome.pages == 1 ? "" : "s") + ".");
-  return true;
+  return sent;
 }
 
 }  // namespace tpa

@@ -6,7 +6,6 @@
 
 #include <pappl/pappl.h>
 
-#include "device_watch.h"
 #include "filter_job.h"
 
 namespace tpa {
@@ -36,7 +35,6 @@ class PapplJobSink : public JobSink {
   std::string prompt_;
   bool papplCountsPages_;
   bool waitingForUser_ = false;
-  DeviceWatch watch_;
 };
 
 }  // namespace tpa

@@ -11,6 +11,7 @@
 #include <memory>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "app_server.h"
 #include "fake_printer.h"
@@ -261,6 +262,25 @@ TEST_F(AppPostScript, ACancelOnTheNetworkPrintersPanelEndsTheJobCancelledAtAPage
   EXPECT_LT(countOf(sent, "\n%%Page: "), 400u);
 }
 
+// Whether the job is on its way to a stop after a cancel, asked in-process
+// (an ipptool run takes longer than the moment it is asked for).
+bool job_stopping(int port, const std::string& printer, int id) {
+  http_t* http = connectLoopback(port);
+  if (http == nullptr) return false;
+  ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  std::string uri = "ipp://localhost:" + std::to_string(port) + "/ipp/print/" + printer;
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state-reasons");
+  ipp_t* resp = cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str());
+  char text[256] = "";
+  if (ipp_attribute_t* a = ippFindAttribute(resp, "job-state-reasons", IPP_TAG_KEYWORD))
+    ippAttributeString(a, text, sizeof text);
+  ippDelete(resp);
+  httpClose(http);
+  return std::string(text).find("processing-to-stop-point") != std::string::npos;
+}
+
 // A job its user cancels gets SIGTERM through to jobwrapper, which ends
 // the output at a page boundary with the trailer: the job ends cancelled,
 // and not as one cancelled on the printer.
@@ -272,11 +292,19 @@ TEST_F(AppPostScript, AJobCancelledByItsUserEndsAtAPageBoundaryWithTheTrailer) {
   int id = server_->submit("user", file("long.ps", long_postscript(400)), "application/postscript");
   ASSERT_GT(id, 0);
   // Once the job's pages reach the printer, it stops reading for the
-  // moment of the cancel (less than the application's stall limit).
+  // moment of the cancel: it reads again as soon as the server has the
+  // cancel, well inside the two seconds a cancelled job gives a printer
+  // that has stopped reading (released only when the cancel command had
+  // ended, a loaded machine could let those pass and the end was lost).
   ASSERT_TRUE(monitortest::waitUntil([&] { return port.bytesOfCurrentJob() > 0; }, 60)) << server_->log();
   port.hold(true);
-  ASSERT_EQ(server_->app({"cancel", "-d", "user", "-j", std::to_string(id)}).exitStatus, 0);
+  int cancelStatus = -1;
+  std::thread cancel([&] { cancelStatus = server_->app({"cancel", "-d", "user", "-j", std::to_string(id)}).exitStatus; });
+  bool seen = monitortest::waitUntil([&] { return job_stopping(server_->port(), "user", id); }, 60);
   port.hold(false);
+  cancel.join();
+  ASSERT_TRUE(seen);
+  ASSERT_EQ(cancelStatus, 0);
   AppJob end = server_->waitForEnd("user", id, 60);
   EXPECT_EQ(end.state, "canceled") << end.message;
   EXPECT_NE(end.message, "The job was cancelled on the printer.");

@@ -269,8 +269,8 @@ int AppServer::submit(const std::string& printer, const std::string& file, const
                       std::string* refusal) const {
   std::string test = dir_.file("submit.test");
   writeFile(test, submit_test());
-  // With the document's length: PAPPL reads a chunked raster document that
-  // ends early until the client gives up.
+  // With the document's length: a chunked raster document that ends early
+  // holds the printer for a minute of silence.
   ProcessResult r = ipptool(printer, {"-L", "-d", "filetype=" + format, "-f", file}, {test});
   int id = r.exitStatus == 0 ? std::atoi(last_value(r.out, "job-id").c_str()) : 0;
   if (id == 0 && refusal) *refusal = r.out + r.err;
