@@ -29,9 +29,10 @@ struct AppData {
 
 bool save_state(pappl_system_t* system, void* data) {
   AppData* app = static_cast<AppData*>(data);
+  // False makes PAPPL try again when its main loop next wakes (at the
+  // latest at the next state_tick), until both are on the disk.
   bool ok = papplSystemSaveState(system, app->stateFile.c_str());
-  keepPasswordChange(system, &app->password);
-  return ok;
+  return keepPasswordChange(system, &app->password) && ok;
 }
 
 // PAPPL saves its state (new jobs among it) only when its main loop wakes,
