@@ -25,15 +25,16 @@ using Clock = std::chrono::steady_clock;
 
 // Print-Job for each of `count` copies of `file`, on one connection, as a
 // client with a batch to send would: the job ids (0 for a refused one).
-std::vector<int> submit_many(const AppServer& server, const std::string& file, int count) {
+std::vector<int> submit_many(const AppServer& server, const std::string& file, int count,
+                             const std::string& printer = "p") {
   std::vector<int> ids;
   http_t* http = connectLoopback(server.port());
   for (int i = 0; i < count && http != nullptr; ++i) {
     ipp_t* req = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.printerUri("p").c_str());
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.printerUri(printer).c_str());
     ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
     ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "application/pdf");
-    ipp_t* resp = cupsDoFileRequest(http, req, "/ipp/print/p", file.c_str());
+    ipp_t* resp = cupsDoFileRequest(http, req, ("/ipp/print/" + printer).c_str(), file.c_str());
     ids.push_back(ippGetInteger(ippFindAttribute(resp, "job-id", IPP_TAG_INTEGER), 0));
     ippDelete(resp);
   }
@@ -141,22 +142,33 @@ TEST_F(AppState, APausedPrinterComesBackPausedAtDarknessZeroWithItsQueueAndAHund
   EXPECT_EQ(job_count(server_, "completed"), 100);
 }
 
-// The state on a small file system of its own, filled: a new printer
-// cannot be saved, the old state file stays whole (the failure logged
-// once), and once there is room again the save is made without another
-// change; a restart with the disk full again keeps every printer.
+// The state and spool on a small file system of their own, filled: a new
+// printer cannot be saved, the old state file and a queued job's
+// attributes stay whole (the failure logged once), and once there is room
+// again the save is made without another change; a restart with the disk
+// full again keeps every printer and the queued job.
 TEST_F(AppState, AFullFileSystemKeepsEveryPrinterAcrossARestart) {
   std::string small = dir_.file("small");
   SmallFileSystem fs(small);
   if (!fs.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs for the state (" << fs.why() << "): needs root";
-  std::string state = small + "/app.state";
-  std::vector<std::string> options = {"state-file=" + state};
+  std::string state = small + "/app.state", spool = small + "/spool";
+  std::vector<std::string> options = {"state-file=" + state, "spool-directory=" + spool};
   server_.stop();
   writeFile(state, readFile(server_.dir() + "/tesvel-printer-app.state"));
   ASSERT_TRUE(server_.restart(options)) << server_.log();
   std::string why;
   ASSERT_TRUE(server_.addPrinter("q", "tesvel_tz3010", &why)) << why;
-  ASSERT_TRUE(eventually([&] { return readFile(state).find("name=\"q\"") != std::string::npos; }, deadlineSeconds(10)));
+  // A job queued on a paused printer: its attributes file in the spool.
+  ASSERT_EQ(server_.app({"pause", "-d", "q"}).exitStatus, 0);
+  int queued = submit_many(server_, file("one.pdf", makePdf(1)), 1, "q").front();
+  ASSERT_GT(queued, 0);
+  auto attributes = [&] {
+    for (const std::string& f : dirEntries(spool))
+      if (f.size() > 4 && f.compare(f.size() - 4, 4, ".ipp") == 0) return readFile(spool + "/" + f);
+    return std::string();
+  };
+  ASSERT_TRUE(eventually([&] { return readFile(state).find("name=\"q\"") != std::string::npos && !attributes().empty(); },
+                         deadlineSeconds(10)));
 
   fill(small + "/filler");
   ASSERT_TRUE(server_.addPrinter("r", "tesvel_tz3010", &why)) << why;
@@ -167,6 +179,7 @@ TEST_F(AppState, AFullFileSystemKeepsEveryPrinterAcrossARestart) {
   std::string kept = readFile(state);
   EXPECT_NE(kept.find("name=\"q\""), std::string::npos) << kept;
   EXPECT_EQ(kept.find("name=\"r\""), std::string::npos);
+  EXPECT_FALSE(attributes().empty()) << "the queued job's attributes were emptied";
 
   // The password file, written the same way, stays as it was.
   std::string password = small + "/app.state.password", before = readFile(password), why_not;
@@ -180,8 +193,9 @@ TEST_F(AppState, AFullFileSystemKeepsEveryPrinterAcrossARestart) {
       << server_.log();
   fill(small + "/filler");
   ASSERT_TRUE(server_.restart(options)) << server_.log();
-  for (const char* printer : {"p", "q", "r"})
+  for (const char* printer : {"p", "r"})
     EXPECT_EQ(server_.printerAttribute(printer, "printer-state"), "idle") << printer;
+  EXPECT_EQ(server_.status("q", queued).state, "pending");
 }
 
 TEST(AppSettings, JobsRenderingAtOnceFollowTheCoresAndTheMemory) {
