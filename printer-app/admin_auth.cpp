@@ -1,5 +1,7 @@
 #include "admin_auth.h"
 
+#include "atomic_file.h"
+
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -51,14 +53,15 @@ std::string read_first_line(const std::string& file) {
   return text.substr(0, text.find_first_of("\r\n"));
 }
 
-// Replaces the file's contents; only its owner may read it.
-bool write_file(pappl_system_t* system, const std::string& file, const std::string& text) {
-  int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  bool ok = out >= 0 && write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  if (!ok)
-    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s", file.c_str(),
-             strerror(errno));
-  if (out >= 0) close(out);
+// Replaces the file's contents; only its owner may read it.  A failure is
+// logged once, not at each of the saves that try again.
+bool write_file(pappl_system_t* system, PasswordFile* file, const std::string& text) {
+  std::string why;
+  bool ok = replaceFile(file->path, text, 0600, &why);
+  if (!ok && !file->writeFailed)
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot write the administrator password to %s: %s",
+             file->path.c_str(), why.c_str());
+  file->writeFailed = !ok;
   return ok;
 }
 
@@ -87,7 +90,7 @@ void applyPasswordFile(pappl_system_t* system, PasswordFile* file) {
   std::string line = read_first_line(file->path);
   if (line.empty()) {
     line = random_password();
-    if (line.empty() || !write_file(system, file->path, line + "\n")) return;
+    if (line.empty() || !write_file(system, file, line + "\n")) return;
   }
   char hash[100] = {};
   if (isPasswordHash(line))
@@ -102,10 +105,10 @@ void applyPasswordFile(pappl_system_t* system, PasswordFile* file) {
   papplSystemSetAuthMessage(system, message.c_str());
 }
 
-void keepPasswordChange(pappl_system_t* system, PasswordFile* file) {
+bool keepPasswordChange(pappl_system_t* system, PasswordFile* file) {
   char hash[100] = {};
   papplSystemGetPassword(system, hash, sizeof hash);
-  if (!hash[0] || file->appliedHash.empty() || file->appliedHash == hash) return;
+  if (!hash[0] || file->appliedHash.empty() || file->appliedHash == hash) return true;
   char when[64] = "";
   time_t now = time(nullptr);
   struct tm tm;
@@ -114,11 +117,11 @@ void keepPasswordChange(pappl_system_t* system, PasswordFile* file) {
                      "# The administrator password was changed on the web interface's Security page on " + when +
                      ".\n# The line above is its hash.  To set a password here instead, replace these lines\n"
                      "# with the new password and restart the server.\n";
-  if (write_file(system, file->path, text)) {
-    file->appliedHash = hash;
-    papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password was changed; its hash is in %s.",
-             file->path.c_str());
-  }
+  if (!write_file(system, file, text)) return false;
+  file->appliedHash = hash;
+  papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password was changed; its hash is in %s.",
+           file->path.c_str());
+  return true;
 }
 
 bool passwordMatches(pappl_system_t* system, const std::string& stored, const std::string& password) {

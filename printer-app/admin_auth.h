@@ -38,6 +38,7 @@ http_status_t adminAuthCallback(pappl_client_t* client, const char* group, gid_t
 struct PasswordFile {
   std::string path;
   std::string appliedHash;  // what PAPPL was last given or saved to the file
+  bool writeFailed = false;  // the last write failed (logged once)
 };
 
 // Whether a line of the file is a PAPPL password hash ("nonce~sha256").
@@ -48,7 +49,8 @@ bool isPasswordHash(const std::string& line);
 void applyPasswordFile(pappl_system_t* system, PasswordFile* file);
 
 // Called at each state save: a password changed on the Security page goes
-// to the file, so that a restart keeps it.
-void keepPasswordChange(pappl_system_t* system, PasswordFile* file);
+// to the file, so that a restart keeps it.  False when the file could not
+// be written: the save fails and is tried again.
+bool keepPasswordChange(pappl_system_t* system, PasswordFile* file);
 
 }  // namespace tpa

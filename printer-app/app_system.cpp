@@ -1,5 +1,6 @@
 #include "app_system.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -29,9 +30,10 @@ struct AppData {
 
 bool save_state(pappl_system_t* system, void* data) {
   AppData* app = static_cast<AppData*>(data);
+  // False makes PAPPL try again when its main loop next wakes (at the
+  // latest at the next state_tick), until both are on the disk.
   bool ok = papplSystemSaveState(system, app->stateFile.c_str());
-  keepPasswordChange(system, &app->password);
-  return ok;
+  return keepPasswordChange(system, &app->password) && ok;
 }
 
 // PAPPL saves its state (new jobs among it) only when its main loop wakes,
@@ -43,6 +45,10 @@ constexpr int kStateSeconds = 2;
 bool state_tick(pappl_system_t* system, void* data) {
   AppData* app = static_cast<AppData*>(data);
   stallWatchTick(system, app->watchdogSeconds);
+  // Memory freed by ended connections and jobs goes back to the system:
+  // glibc returns only the top of its heap by itself, and hundreds of idle
+  // connections, once closed, left their buffers scattered below it.
+  malloc_trim(0);
   return true;
 }
 
@@ -103,6 +109,7 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
     // administrator password (a PAM service, when configured, decides instead).
     if (s.authService.empty()) papplSystemSetAuthCallback(system, "Basic", adminAuthCallback, nullptr);
   }
+  papplSystemSetMaxProcessingJobs(system, s.jobsAtOnce);
   papplSystemSetSaveCallback(system, save_state, &app);
   papplSystemAddTimerCallback(system, 0, kStateSeconds, state_tick, &app);
   return system;

@@ -22,6 +22,9 @@ struct ChildSpec {
   int sideChannelFd = -1;         // -1: no descriptor 4
 };
 
+// The niceness of every child: renders wait for the server's answers.
+constexpr int kChildNice = 5;
+
 class Child {
  public:
   Child() = default;

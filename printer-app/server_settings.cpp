@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +99,13 @@ bool parse_int(const char* v, long max, int* out) {
 
 }  // namespace
 
+int defaultJobsAtOnce(long cores, long memoryMegabytes) {
+  constexpr long kJobMegabytes = 80;
+  long byMemory = memoryMegabytes / 4 / kJobMegabytes;
+  long jobs = std::min(2 * std::max(cores, 1L), byMemory);
+  return static_cast<int>(std::max(jobs, 1L));
+}
+
 ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
   ServerSettings s;
   default_places(base, &s);
@@ -128,6 +136,10 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
   if (cupsGetOption("private-server", n, o)) s.listenNetwork = false;
   if (const char* v = cupsGetOption("watchdog-seconds", n, o); v && !parse_int(v, 86400, &s.watchdogSeconds))
     s.error = std::string("bad watchdog-seconds '") + v + "'";
+  s.jobsAtOnce = defaultJobsAtOnce(sysconf(_SC_NPROCESSORS_ONLN),
+                                   sysconf(_SC_PHYS_PAGES) / (1024 * 1024 / sysconf(_SC_PAGESIZE)));
+  if (const char* v = cupsGetOption("jobs-at-once", n, o); v && !parse_int(v, 1000, &s.jobsAtOnce))
+    s.error = std::string("bad jobs-at-once '") + v + "'";
   if (const char* v = cupsGetOption("admin-group", n, o)) s.adminGroup = v;
   if (const char* v = cupsGetOption("auth-service", n, o)) s.authService = v;
   // A server run by a service user is found by clients through the

@@ -22,6 +22,7 @@ struct ServerSettings {
   std::string authService;
   std::string controlSocket;   // an extra domain socket, for a server run as a service user
   int watchdogSeconds = 60;    // a main loop stopped this long ends the server; 0: never
+  int jobsAtOnce = 0;          // jobs rendering at once on all printers; 0: no limit
   pappl_soptions_t options = PAPPL_SOPTIONS_NONE;
   std::string error;           // set when an option is not valid
 };
@@ -31,5 +32,10 @@ struct ServerSettings {
 // socket; otherwise root gets the system's directories and a user their
 // own configuration directory.
 ServerSettings serverSettings(const char* baseName, int numOptions, cups_option_t* options);
+
+// How many jobs a machine renders at once unless told: each is a
+// Ghostscript and a filter (60 to 80 MB together) and mostly computes, so
+// two a core, no more than a quarter of the memory holds, and at least one.
+int defaultJobsAtOnce(long cores, long memoryMegabytes);
 
 }  // namespace tpa

@@ -9,13 +9,15 @@ app="$build/bin/tesvel-printer-app"
 app_pid=""
 
 # app_start DIR: a fresh server with everything in DIR; sets app_dir,
-# app_pid and app_port.  The caller's trap calls app_stop.
+# app_pid and app_port.  The caller's trap calls app_stop.  APP_OPTIONS
+# adds server options ("-o jobs-at-once=0").
 app_start() {
   app_dir=$1
   rm -rf "$app_dir"
   mkdir -p "$app_dir/tmp"
+  # shellcheck disable=SC2086
   TESVEL_PRINTER_APP_DIR=$app_dir TMPDIR=$app_dir/tmp "$app" server -o server-port=0 \
-    -o log-file="$app_dir/log" -o log-level=info > "$app_dir/server.out" 2>&1 &
+    -o log-file="$app_dir/log" -o log-level=info ${APP_OPTIONS:-} > "$app_dir/server.out" 2>&1 &
   app_pid=$!
   app_port=""
   for _ in $(seq 1 300); do

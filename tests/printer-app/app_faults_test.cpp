@@ -236,9 +236,8 @@ TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
   ASSERT_GT(first, 0);
   ASSERT_GT(second, 0);
   // The state is saved within seconds: both jobs with their documents (a
-  // save made while a job was still arriving has it without one).  A
-  // SIGTERM would wait a minute for the queued jobs; the server is killed
-  // instead, as by a power cut.
+  // save made while a job was still arriving has it without one).  The
+  // server is killed, as by a power cut.
   std::string state = server_.dir() + "/tesvel-printer-app.state";
   for (int i = 0; i < 100 && countOf(readFile(state), " filename=") < 2; ++i) sleep_ms(100);
   kill(server_.pid(), SIGKILL);
@@ -246,7 +245,9 @@ TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
 
   EXPECT_EQ(server_.app({"printers"}).out, "p\n");
   EXPECT_NE(server_.app({"options", "-d", "p"}).out.find("media-source=manual (default)"), std::string::npos);
-  // A pause is not kept: the queued jobs print, with the kept default.
+  // The pause is kept; resumed, the queued jobs print, with the kept default.
+  EXPECT_EQ(server_.printerAttribute("p", "printer-state"), "stopped");
+  ASSERT_EQ(server_.app({"resume", "-d", "p"}).exitStatus, 0);
   for (int id : {first, second}) EXPECT_EQ(server_.waitForEnd("p", id, deadlineSeconds(60)).state, "completed");
   std::vector<std::string> out = dirEntries(server_.outDir("p"));
   ASSERT_EQ(out.size(), 2u);
@@ -259,9 +260,10 @@ TEST_F(AppFaults, ARestartKeepsThePrintersTheirDefaultsAndTheQueuedJobs) {
 
 // A server whose main loop stops answers no client again: it ends itself,
 // for the service manager to start it again.  Here a state file nobody can
-// write (a FIFO with no reader, as a hung network file system would be)
-// stops the loop at its next save; PAPPL's own lock-order deadlock stops
-// it in the same place but cannot be brought about at will.
+// write (the save's temporary file a FIFO with no reader, as a hung network
+// file system would be) stops the loop at its next save; PAPPL's own
+// lock-order deadlock stops it in the same place but cannot be brought
+// about at will.
 TEST_F(AppFaults, AServerWhoseMainLoopStopsEndsItselfAndComesBackWithItsPrinters) {
   // The main loop runs every 2 seconds; 5 leaves room for a slow machine.
   ASSERT_TRUE(server_.restart({"watchdog-seconds=5"})) << server_.log();
@@ -272,15 +274,14 @@ TEST_F(AppFaults, AServerWhoseMainLoopStopsEndsItselfAndComesBackWithItsPrinters
 
   std::string state = server_.dir() + "/tesvel-printer-app.state";
   for (int i = 0; i < 100 && !fileExists(state); ++i) sleep_ms(100);
-  ASSERT_EQ(rename(state.c_str(), (state + ".kept").c_str()), 0);
-  ASSERT_EQ(mkfifo(state.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((state + ".new").c_str(), 0600), 0);
   // A new job makes the next save, unless a save still due has stuck
   // already (and this request is never answered).
   server_.submit("p", file("one.pdf", makePdf(1)), "application/pdf");
   EXPECT_EQ(server_.waitForExit(deadlineSeconds(30)), 1) << server_.log();
   EXPECT_NE(server_.log().find("has not run its main loop for 5 seconds"), std::string::npos) << server_.log();
 
-  ASSERT_EQ(rename((state + ".kept").c_str(), state.c_str()), 0);
+  ASSERT_EQ(unlink((state + ".new").c_str()), 0);
   ASSERT_TRUE(server_.restart()) << server_.log();
   EXPECT_EQ(server_.app({"printers"}).out, "p\n");
   expect_next_job_prints();
