@@ -92,6 +92,9 @@ bool PapplJobSink::finish(const JobOutcome& outcome) {
     set_message(outcome.reason);
     return false;
   }
+  // PAPPL counts the impressions of raster it reads itself; those of a
+  // document only the filter knows, and job-impressions would stay 0.
+  if (!papplCountsPages_) papplJobSetImpressions(job_, papplJobGetImpressionsCompleted(job_));
   // After a manual-duplex job the printer still waits for the stack to be
   // turned: the prompt stays the job's last word.
   if (waitingForUser_)

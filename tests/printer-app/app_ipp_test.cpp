@@ -50,6 +50,12 @@ TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
     std::string urf = server.printerAttribute(driver, "urf-supported");
     EXPECT_EQ(sides.find("two-sided") != std::string::npos, urf.find(",DM") != std::string::npos) << sides << " / " << urf;
     EXPECT_EQ(countOf(server.printerAttribute(driver, "media-source-supported"), "auto"), 1u);
+    // One tray for each of the three sources, none made up after them.
+    std::string trays = server.printerAttribute(driver, "printer-input-tray");
+    EXPECT_EQ(countOf(trays, "type="), 3u) << trays;
+    EXPECT_EQ(countOf(trays, "type=other;"), 0u) << trays;
+    EXPECT_EQ(server.printerAttribute(driver, "print-darkness-supported"), "5") << "the density levels";
+    EXPECT_EQ(server.printerAttribute(driver, "mopria-certified"), "");
     std::string settable = server.printerAttribute(driver, "printer-settable-attributes-supported");
     EXPECT_NE(settable.find("printer-location"), std::string::npos) << settable;
     EXPECT_EQ(settable.find("copies-default"), std::string::npos) << "Set-Printer-Attributes refuses it";
