@@ -20,10 +20,11 @@ struct FidelityCase {
   enum { Supported, Substituted, Refused } outcome;
 };
 
-// On a TZ3010: monochrome, 600 dpi, one output bin, no finishings, no
-// media types; its trays are auto, manual and tray-1.
+// On a TZ3010: monochrome, 600 dpi, one output bin, no finishings, one
+// media type; its trays are auto, manual and tray-1.  Three up is a layout
+// no printer offers, whatever else number-up-supported lists.
 const FidelityCase kCases[] = {
-    {"number-up", "ATTR integer number-up 2", FidelityCase::Substituted},
+    {"number-up", "ATTR integer number-up 3", FidelityCase::Substituted},
     {"output-bin", "ATTR keyword output-bin face-up", FidelityCase::Substituted},
     {"finishings", "ATTR enum finishings 4", FidelityCase::Substituted},
     {"media-col", "ATTR collection media-col { MEMBER keyword media-source tray-9 }", FidelityCase::Substituted},
@@ -89,7 +90,7 @@ const char kSubstitutedJob[] = R"({
 @OP@  ATTR name job-name job
   ATTR mimeMediaType document-format application/pdf
   GROUP job-attributes-tag
-  ATTR integer number-up 2
+  ATTR integer number-up 3
   ATTR keyword output-bin face-up
   ATTR enum finishings 4
   ATTR collection media-col { MEMBER keyword media-source tray-9 MEMBER keyword media-type photographic MEMBER integer media-left-margin 500 }
