@@ -153,6 +153,9 @@ TEST(AppIpp, ThroughACupsDriverlessQueueStandardAttributesAndPrinterDefaultsReac
   // for the queue, which has none); once, to a slow server, it came along.
   // The printer's default holds either way ...
   EXPECT_NE(server.log().find("Create-Job request:   sides keyword two-sided-long-edge"), std::string::npos);
+  // A server on loopback only is advertised on no network (the debug log
+  // names each DNS-SD registration, with or without a daemon).
+  EXPECT_EQ(server.log().find("Registering DNS-SD name"), std::string::npos);
   // ... and the job printed as one sent straight with the standard
   // attributes does, with the printer's default negative print.
   TempDir dir;
