@@ -86,6 +86,9 @@ bool PapplJobSink::finish(const JobOutcome& outcome) {
     set_message(outcome.reason);
     return false;
   }
+  // PAPPL counts the impressions of raster it reads itself; those of a
+  // document only the filter knows, and job-impressions would stay 0.
+  if (!papplCountsPages_) papplJobSetImpressions(job_, papplJobGetImpressionsCompleted(job_));
   // A printer that did not take every byte: PAPPL aborts the job with a
   // message that says how far it got.  When it did, PAPPL waits for it to
   // finish and leaves this message.  The manual-duplex prompt was the

@@ -50,6 +50,12 @@ TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
     std::string urf = server.printerAttribute(driver, "urf-supported");
     EXPECT_EQ(sides.find("two-sided") != std::string::npos, urf.find(",DM") != std::string::npos) << sides << " / " << urf;
     EXPECT_EQ(countOf(server.printerAttribute(driver, "media-source-supported"), "auto"), 1u);
+    // One tray for each of the three sources, none made up after them.
+    std::string trays = server.printerAttribute(driver, "printer-input-tray");
+    EXPECT_EQ(countOf(trays, "type="), 3u) << trays;
+    EXPECT_EQ(countOf(trays, "type=other;"), 0u) << trays;
+    EXPECT_EQ(server.printerAttribute(driver, "print-darkness-supported"), "5") << "the density levels";
+    EXPECT_EQ(server.printerAttribute(driver, "mopria-certified"), "");
     std::string settable = server.printerAttribute(driver, "printer-settable-attributes-supported");
     EXPECT_NE(settable.find("printer-location"), std::string::npos) << settable;
     EXPECT_EQ(settable.find("copies-default"), std::string::npos) << "Set-Printer-Attributes refuses it";
@@ -73,8 +79,9 @@ TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
 // A two-page PDF printed with `options` through a CUPS 2.4 driverless
 // queue ("lpadmin -m everywhere") to the server's printer "office": what
 // the printer received.
+// `queueOptions`, when given, gets the options the queue offers.
 void print_through_driverless_queue(const AppServer& server, const std::vector<std::string>& options,
-                                    std::string* stream) {
+                                    std::string* stream, std::string* queueOptions = nullptr) {
   CupsdSetup setup;
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
@@ -82,6 +89,18 @@ void print_through_driverless_queue(const AppServer& server, const std::vector<s
   ProcessResult add = cupsd.run({"/usr/sbin/lpadmin", "-p", "office", "-E", "-v", server.printerUri("office"),
                                  "-m", "everywhere"});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
+  if (queueOptions) {
+    // The PPD CUPS made, once cupsd has written it (as office.ppd.N, then
+    // office.ppd): each option's OpenUI name ("*OpenUI *Duplex/...").
+    std::string dir = cupsd.tempDir() + "/../conf/ppd/office.ppd", text;
+    for (int i = 0; i < 100 && text.find("*End") == std::string::npos; ++i) {
+      if (i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      text = fileExists(dir) ? readFile(dir) : readFile(dir + ".N");
+    }
+    std::istringstream ppd(text);
+    for (std::string line; std::getline(ppd, line);)
+      if (line.rfind("*OpenUI *", 0) == 0) *queueOptions += line.substr(9, line.find_first_of("/:", 9) - 9) + " ";
+  }
   TempDir dir;
   writeFile(dir.file("doc.pdf"), makePdf(2));
   std::string why;
@@ -122,15 +141,21 @@ TEST(AppIpp, ThroughACupsDriverlessQueueStandardAttributesAndPrinterDefaultsReac
   // At debug level the log lists the attributes of each request.
   server.stop();
   ASSERT_TRUE(server.restart({"log-level=debug"}));
-  std::string stream;
+  std::string stream, offered;
   ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(
       server, {"-o", "sides=two-sided-long-edge", "-o", "print-quality=3", "-o", "tesvel-image-rotation=true"},
-      &stream));
+      &stream, &offered));
+  // CUPS 2.4 makes options of the standard attributes only, though the
+  // printer now answers its "all,media-col-database" with the vendor ones.
+  EXPECT_EQ(offered, "PageSize PageRegion InputSlot cupsPrintQuality ColorModel Duplex OutputBin ");
   // CUPS sent the standard attributes.  The vendor setting the job named
   // usually stays behind (CUPS maps a job's options through the PPD it made
   // for the queue, which has none); once, to a slow server, it came along.
   // The printer's default holds either way ...
   EXPECT_NE(server.log().find("Create-Job request:   sides keyword two-sided-long-edge"), std::string::npos);
+  // A server on loopback only is advertised on no network (the debug log
+  // names each DNS-SD registration, with or without a daemon).
+  EXPECT_EQ(server.log().find("Registering DNS-SD name"), std::string::npos);
   // ... and the job printed as one sent straight with the standard
   // attributes does, with the printer's default negative print.
   TempDir dir;
