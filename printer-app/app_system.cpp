@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "printer_icons.h"
 #include "server_settings.h"
 #include "status_callback.h"
+#include "status_watch.h"
 #include "stall_watch.h"
 #include "web_strings.h"
 
@@ -43,6 +45,12 @@ constexpr int kStateSeconds = 2;
 bool state_tick(pappl_system_t* system, void* data) {
   AppData* app = static_cast<AppData*>(data);
   stallWatchTick(system, app->watchdogSeconds);
+  return true;
+}
+
+// The status watches' findings reach PAPPL from the main loop, once a second.
+bool status_tick(pappl_system_t* system, void*) {
+  publishPrinterStatus(system);
   return true;
 }
 
@@ -105,6 +113,12 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   }
   papplSystemSetSaveCallback(system, save_state, &app);
   papplSystemAddTimerCallback(system, 0, kStateSeconds, state_tick, &app);
+  WatchIntervals intervals;
+  intervals.activeSeconds = s.statusSeconds;
+  intervals.idleSeconds = s.idleStatusSeconds;
+  intervals.silentSeconds = std::max(s.idleStatusSeconds, 120);
+  setWatchIntervals(intervals);
+  papplSystemAddTimerCallback(system, 0, 1, status_tick, nullptr);
   return system;
 }
 

@@ -4,7 +4,7 @@ namespace tpa {
 
 PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt, bool papplCountsPages)
     : job_(job), device_(device), prompt_(std::move(prompt)), papplCountsPages_(papplCountsPages),
-      watch_(job, device) {}
+      watch_(job, device), claim_(job, device) {}
 
 PapplJobSink::~PapplJobSink() {
   if (waitingForUser_) {

@@ -8,6 +8,7 @@
 
 #include "device_watch.h"
 #include "filter_job.h"
+#include "status_watch.h"
 
 namespace tpa {
 
@@ -37,6 +38,7 @@ class PapplJobSink : public JobSink {
   bool papplCountsPages_;
   bool waitingForUser_ = false;
   DeviceWatch watch_;
+  JobDeviceClaim claim_;  // the status watch asks the printer through the job's device
 };
 
 }  // namespace tpa

@@ -49,6 +49,55 @@ ReasonUpdate reasonUpdate(Connection c, bool reachable, pappl_preason_t fromDevi
   return u;
 }
 
+pappl_preason_t errorStateReasons(uint16_t state) {
+  // hrPrinterDetectedErrorState's bits, first octet high.  No paper wins
+  // over low paper, no toner over low toner.
+  static const struct {
+    uint16_t bits;
+    unsigned reason;
+    unsigned unless;  // a graver reason of the same kind that replaces it
+  } kBits[] = {
+      {0x4000 | 0x0004, PAPPL_PREASON_MEDIA_EMPTY, 0},              // noPaper, inputTrayEmpty
+      {0x8000, PAPPL_PREASON_MEDIA_LOW, PAPPL_PREASON_MEDIA_EMPTY},  // lowPaper
+      {0x1000, PAPPL_PREASON_TONER_EMPTY, 0},                        // noToner
+      {0x2000, PAPPL_PREASON_TONER_LOW, PAPPL_PREASON_TONER_EMPTY},  // lowToner
+      {0x0800, PAPPL_PREASON_DOOR_OPEN, 0},                          // doorOpen
+      {0x0400, PAPPL_PREASON_MEDIA_JAM, 0},                          // jammed
+      {0x0200, PAPPL_PREASON_OFFLINE, 0},                            // offline
+      {0x0080, PAPPL_PREASON_INPUT_TRAY_MISSING, 0},                 // inputTrayMissing
+      // serviceRequested, outputTrayMissing, markerSupplyMissing, outputFull
+      {0x0100 | 0x0040 | 0x0020 | 0x0008, PAPPL_PREASON_OTHER, 0},
+  };
+  unsigned reasons = 0;
+  for (const auto& b : kBits)
+    if (state & b.bits) reasons |= b.reason;
+  for (const auto& b : kBits)
+    if (reasons & b.unless) reasons &= ~b.reason;
+  return static_cast<pappl_preason_t>(reasons);
+}
+
+const char* reasonMessage(pappl_preason_t reasons) {
+  // Gravest first: what keeps the printer from printing, then warnings.
+  static const struct {
+    unsigned reason;
+    const char* message;
+  } kMessages[] = {
+      {PAPPL_PREASON_OFFLINE, "The printer is offline."},
+      {PAPPL_PREASON_MEDIA_JAM, "Paper is jammed in the printer."},
+      {PAPPL_PREASON_DOOR_OPEN, "The printer's door is open."},
+      {PAPPL_PREASON_COVER_OPEN, "The printer's cover is open."},
+      {PAPPL_PREASON_INPUT_TRAY_MISSING, "The paper tray is missing."},
+      {PAPPL_PREASON_MEDIA_EMPTY, "The printer is out of paper."},
+      {PAPPL_PREASON_TONER_EMPTY, "The printer is out of toner."},
+      {PAPPL_PREASON_OTHER, "The printer needs attention."},
+      {PAPPL_PREASON_MEDIA_LOW, "Paper is low."},
+      {PAPPL_PREASON_TONER_LOW, "Toner is low."},
+  };
+  for (const auto& m : kMessages)
+    if (reasons & m.reason) return m.message;
+  return nullptr;
+}
+
 int knownSupplies(const pappl_supply_t* in, int count, pappl_supply_t* out) {
   int n = 0;
   for (int i = 0; i < count && n < PAPPL_MAX_SUPPLY; ++i)
