@@ -98,6 +98,70 @@ const char* reasonMessage(pappl_preason_t reasons) {
   return nullptr;
 }
 
+namespace {
+
+// The reasons a filter may set, by IPP keyword.
+const struct {
+  const char* keyword;
+  unsigned reason;
+} kFilterReasons[] = {
+    {"other", PAPPL_PREASON_OTHER},
+    {"cover-open", PAPPL_PREASON_COVER_OPEN},
+    {"door-open", PAPPL_PREASON_DOOR_OPEN},
+    {"input-tray-missing", PAPPL_PREASON_INPUT_TRAY_MISSING},
+    {"marker-supply-empty", PAPPL_PREASON_MARKER_SUPPLY_EMPTY},
+    {"marker-supply-low", PAPPL_PREASON_MARKER_SUPPLY_LOW},
+    {"marker-waste-almost-full", PAPPL_PREASON_MARKER_WASTE_ALMOST_FULL},
+    {"marker-waste-full", PAPPL_PREASON_MARKER_WASTE_FULL},
+    {"media-empty", PAPPL_PREASON_MEDIA_EMPTY},
+    {"media-jam", PAPPL_PREASON_MEDIA_JAM},
+    {"media-low", PAPPL_PREASON_MEDIA_LOW},
+    {"offline", PAPPL_PREASON_OFFLINE},
+    {"toner-empty", PAPPL_PREASON_TONER_EMPTY},
+    {"toner-low", PAPPL_PREASON_TONER_LOW},
+};
+
+unsigned filter_reason(std::string word) {
+  for (const char* suffix : {"-error", "-warning", "-report"}) {
+    size_t n = std::strlen(suffix);
+    if (word.size() > n && word.compare(word.size() - n, n, suffix) == 0) {
+      word.resize(word.size() - n);
+      break;
+    }
+  }
+  for (const auto& r : kFilterReasons)
+    if (word == r.keyword) return r.reason;
+  return 0;
+}
+
+}  // namespace
+
+StateLine parseStateLine(const std::string& text) {
+  unsigned all = 0;
+  for (const auto& r : kFilterReasons) all |= r.reason;
+  unsigned add = 0, remove = 0;
+  bool replace = true;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of(" ,", pos);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    char sign = word[0];
+    if (sign == '+' || sign == '-') {
+      replace = false;
+      (sign == '+' ? add : remove) |= filter_reason(word.substr(1));
+    } else {
+      add |= filter_reason(word);
+    }
+  }
+  StateLine s;
+  s.add = static_cast<pappl_preason_t>(add);
+  s.remove = static_cast<pappl_preason_t>(replace ? (all & ~add) : (remove & ~add));
+  return s;
+}
+
 int knownSupplies(const pappl_supply_t* in, int count, pappl_supply_t* out) {
   int n = 0;
   for (int i = 0; i < count && n < PAPPL_MAX_SUPPLY; ++i)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <pappl/pappl.h>
 
@@ -49,6 +50,16 @@ pappl_preason_t errorStateReasons(uint16_t state);
 // The printer's message for its reasons: the gravest one's, or nullptr
 // when none of them stops or warns.
 const char* reasonMessage(pappl_preason_t reasons);
+
+// A filter's "STATE:" line, as cupsd reads it: "+reason ..." adds,
+// "-reason ..." removes, a plain list replaces every reason a filter can
+// set ("none" clears them).  Reasons may carry CUPS's -error, -warning or
+// -report suffix; those PAPPL has no bit for are left out.
+struct StateLine {
+  pappl_preason_t add = PAPPL_PREASON_NONE;
+  pappl_preason_t remove = PAPPL_PREASON_NONE;
+};
+StateLine parseStateLine(const std::string& text);
 
 // The reasons that stop the printer: a job on it makes no progress.
 constexpr unsigned kStoppingReasons = PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_DOOR_OPEN |

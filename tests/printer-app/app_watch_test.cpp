@@ -15,6 +15,7 @@
 
 #include "app_fixture.h"
 #include "fake_printer_mib.h"
+#include "filter_messages.h"
 #include "printer_status.h"
 #include "snmp_status.h"
 
@@ -272,6 +273,35 @@ TEST(SnmpStatus, TheErrorStateQuestionAndItsAnswerAreReadAsThePrinterMibWritesTh
   EXPECT_STREQ(tpa::reasonMessage(static_cast<pappl_preason_t>(PAPPL_PREASON_TONER_LOW | PAPPL_PREASON_MEDIA_EMPTY)),
                "The printer is out of paper.");
   EXPECT_EQ(tpa::reasonMessage(PAPPL_PREASON_NONE), nullptr);
+}
+
+TEST(FilterState, AFiltersStateLinesAddRemoveOrReplaceTheReasonsAsCupsdReadsThem) {
+  const unsigned all = PAPPL_PREASON_OTHER | PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_DOOR_OPEN |
+                       PAPPL_PREASON_INPUT_TRAY_MISSING | PAPPL_PREASON_MARKER_SUPPLY_EMPTY |
+                       PAPPL_PREASON_MARKER_SUPPLY_LOW | PAPPL_PREASON_MARKER_WASTE_ALMOST_FULL |
+                       PAPPL_PREASON_MARKER_WASTE_FULL | PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM |
+                       PAPPL_PREASON_MEDIA_LOW | PAPPL_PREASON_OFFLINE | PAPPL_PREASON_TONER_EMPTY |
+                       PAPPL_PREASON_TONER_LOW;
+  const struct {
+    const char* line;
+    unsigned add, remove;
+  } kLines[] = {
+      {"+media-empty-error", PAPPL_PREASON_MEDIA_EMPTY, 0},
+      {"-media-empty-error", 0, PAPPL_PREASON_MEDIA_EMPTY},
+      {"+media-jam-error +toner-low-warning", PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_TONER_LOW, 0},
+      {"+offline-report,-door-open", PAPPL_PREASON_OFFLINE, PAPPL_PREASON_DOOR_OPEN},
+      {"+connecting-to-device", 0, 0},  // no such reason in PAPPL: left out
+      {"cover-open-error", PAPPL_PREASON_COVER_OPEN, all & ~PAPPL_PREASON_COVER_OPEN},
+      {"none", 0, all},
+  };
+  for (const auto& l : kLines) {
+    tpa::StateLine s = tpa::parseStateLine(l.line);
+    EXPECT_EQ(s.add, l.add) << l.line;
+    EXPECT_EQ(s.remove, l.remove) << l.line;
+  }
+  EXPECT_EQ(tpa::parseFilterLine("STATE: +media-empty-error").kind, tpa::FilterMessage::State);
+  EXPECT_EQ(tpa::parseFilterLine("STATE: +media-empty-error").text, "+media-empty-error");
+  EXPECT_EQ(tpa::parseFilterLine("ATTR: marker-levels=50").kind, tpa::FilterMessage::Attr);
 }
 
 }  // namespace
