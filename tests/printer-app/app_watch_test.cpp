@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app_fixture.h"
+#include "cupsd_harness.h"
 #include "fake_printer_mib.h"
 #include "filter_messages.h"
 #include "printer_status.h"
@@ -201,6 +202,40 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
   EXPECT_NE(waited.back()["printer-state-reasons"].find("media-jam"), std::string::npos);
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
+}
+
+// What a CUPS user sees: CUPS's IPP backend reads the printer's state
+// while it sends the job, and the driverless queue shows the printer's
+// message (CUPS 2.4's backend keeps a bare "media-empty" to itself).
+TEST(AppWatch, ACupsDriverlessQueueShowsWhyThePrinterWaitsWhileTheJobWaits) {
+  FakePrinterMib mib;
+  ASSERT_TRUE(mib.listening());
+  AppServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  ASSERT_EQ(server.app({"add", "-d", "office", "-m", "tesvel_tz3010", "-v", mib.uri()}).exitStatus, 0);
+  CupsdSetup setup;
+  setup.systemBackends = {"ipp"};
+  PrivateCupsd cupsd(setup);
+  ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput();
+  ProcessResult add = cupsd.run({"/usr/sbin/lpadmin", "-p", "office", "-E", "-v", server.printerUri("office"),
+                                 "-m", "everywhere"});
+  ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
+  TempDir dir;
+  writeFile(dir.file("noise.pwg"), noise_raster());
+  mib.runOutOfPaperAfter(64 * 1024);
+  std::string why;
+  int id = cupsd.submit("office", dir.file("noise.pwg"), {}, &why);
+  ASSERT_GT(id, 0) << why;
+  std::string shown;
+  for (auto end = Clock::now() + std::chrono::seconds(deadlineSeconds(60)); Clock::now() < end;) {
+    shown = cupsd.run({"/usr/bin/lpstat", "-p", "-l"}).out;
+    if (shown.find("The printer is out of paper.") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_NE(shown.find("The printer is out of paper."), std::string::npos) << shown << cupsd.jobLog(id);
+  mib.setErrorState(0);
+  EXPECT_EQ(cupsd.waitForJob(id, deadlineSeconds(120)), JobState::Completed) << cupsd.jobLog(id) << server.log();
+  EXPECT_EQ(cupsd.run({"/usr/bin/lpstat", "-p", "-l"}).out.find("out of paper"), std::string::npos);
 }
 
 TEST(AppWatch, APrinterThatRefusesConnectionsIsOfflineNotPausedWhileTheJobWaits) {
