@@ -79,8 +79,7 @@ void print_through_driverless_queue(const AppServer& server, const std::vector<s
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
   ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput();
-  ProcessResult add = cupsd.run({"/usr/sbin/lpadmin", "-p", "office", "-E", "-v", server.printerUri("office"),
-                                 "-m", "everywhere"});
+  ProcessResult add = cupsd.addDriverlessQueue("office", server.printerUri("office"));
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
   TempDir dir;
   writeFile(dir.file("doc.pdf"), makePdf(2));

@@ -217,8 +217,7 @@ TEST(AppWatch, ACupsDriverlessQueueShowsWhyThePrinterWaitsWhileTheJobWaits) {
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
   ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput();
-  ProcessResult add = cupsd.run({"/usr/sbin/lpadmin", "-p", "office", "-E", "-v", server.printerUri("office"),
-                                 "-m", "everywhere"});
+  ProcessResult add = cupsd.addDriverlessQueue("office", server.printerUri("office"));
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
   TempDir dir;
   writeFile(dir.file("noise.pwg"), noise_raster());
