@@ -200,6 +200,9 @@ std::shared_ptr<PrinterWatch> find_watch(int printerId) {
 
 namespace {
 
+// No message of ours: the job's prompt to the user is the printer's message.
+const char kPromptShown[] = "\x01";
+
 // The reasons a check sets; those of the connection it does not set are cleared.
 ReasonUpdate update_for(PrinterWatch& watch, const Observation& o) {
   Connection c = watch.connection();
@@ -260,7 +263,9 @@ void publish(pappl_printer_t* printer, PrinterWatch& watch, const Observation& o
   // The printer's message is the gravest reason's, unless a job waits for
   // the user (the manual-duplex prompt is the message then).
   std::string message = message_for(watch, static_cast<pappl_preason_t>(after & mask));
-  if (!(after & PAPPL_PREASON_MEDIA_NEEDED) && message != watch.shownMessage) {
+  if (after & PAPPL_PREASON_MEDIA_NEEDED) {
+    watch.shownMessage = kPromptShown;  // set the message again once the prompt has gone
+  } else if (message != watch.shownMessage) {
     papplPrinterSetStateMessage(printer, message.empty() ? nullptr : message.c_str());
     watch.shownMessage = message;
   }
