@@ -105,8 +105,9 @@ std::vector<Event> notifications(const AppServer& server, const std::string& pri
   return events;
 }
 
-// A page that the printer's language cannot squeeze: grey noise, so the
-// job is far bigger than what the sockets between server and printer hold.
+// Pages that the printer's language cannot squeeze: grey noise, so the
+// job (about 5 MB) is far bigger than what the sockets between server and
+// printer hold (one such page is not: its job ends in the socket buffers).
 std::string noise_raster() {
   RasterPage page{greyHeader(595, 842), {}};
   page.header.cupsColorSpace = CUPS_CSPACE_SW;  // sgray, as PWG raster has it
@@ -200,6 +201,13 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
   ASSERT_FALSE(waited.empty());
   EXPECT_EQ(waited.front()["notify-sequence-number"], std::to_string(next));
   EXPECT_NE(waited.back()["printer-state-reasons"].find("media-jam"), std::string::npos);
+  // A change of reasons alone (the message stays the jam's) is an event too.
+  mib.setErrorState(0x0400 | 0x2000);  // and low toner
+  EXPECT_EQ(wait_for_reasons(server, "net", "media-jam,toner-low", deadlineSeconds(10)), "media-jam,toner-low");
+  std::vector<Event> later = notifications(server, "net", sub, next);
+  ASSERT_FALSE(later.empty());
+  EXPECT_EQ(later.back()["printer-state-reasons"], "media-jam,toner-low");
+  EXPECT_EQ(later.back()["printer-state-message"], "Paper is jammed in the printer.");
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
 }
