@@ -266,6 +266,9 @@ TEST(AppWatch, APrinterThatRefusesConnectionsIsOfflineNotPausedWhileTheJobWaits)
   EXPECT_EQ(server.printerAttribute("gone", "printer-state"), "processing");
   EXPECT_EQ(server.printerAttribute("gone", "printer-state-message"),
             "Cannot reach the printer: trying again every 5 seconds.");
+  EXPECT_EQ(job_attribute(server, "gone", id, "job-state-reasons"), "printer-stopped");
+  EXPECT_EQ(job_attribute(server, "gone", id, "job-state-message"),
+            "Cannot reach the printer: trying again every 5 seconds.");
   ProcessResult cancel = server.app({"cancel", "-d", "gone", "-j", std::to_string(id)});
   EXPECT_EQ(cancel.exitStatus, 0) << cancel.out << cancel.err;
   server.stop();
