@@ -3,6 +3,7 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "printer_icons.h"
 #include "server_settings.h"
 #include "status_callback.h"
+#include "status_watch.h"
 #include "stall_watch.h"
 #include "web_strings.h"
 
@@ -49,6 +51,12 @@ bool state_tick(pappl_system_t* system, void* data) {
   // glibc returns only the top of its heap by itself, and hundreds of idle
   // connections, once closed, left their buffers scattered below it.
   malloc_trim(0);
+  return true;
+}
+
+// The status watches' findings reach PAPPL from the main loop, once a second.
+bool status_tick(pappl_system_t* system, void*) {
+  publishPrinterStatus(system);
   return true;
 }
 
@@ -112,6 +120,12 @@ pappl_system_t* systemCallback(const char* baseName, int numOptions, cups_option
   papplSystemSetMaxProcessingJobs(system, s.jobsAtOnce);
   papplSystemSetSaveCallback(system, save_state, &app);
   papplSystemAddTimerCallback(system, 0, kStateSeconds, state_tick, &app);
+  WatchIntervals intervals;
+  intervals.activeSeconds = s.statusSeconds;
+  intervals.idleSeconds = s.idleStatusSeconds;
+  intervals.silentSeconds = std::max(s.idleStatusSeconds, 120);
+  setWatchIntervals(intervals);
+  papplSystemAddTimerCallback(system, 0, 1, status_tick, nullptr);
   return system;
 }
 

@@ -33,6 +33,8 @@ FilterMessage parseFilterLine(const std::string& line) {
   if (starts(line, "INFO:", &rest)) m.kind = FilterMessage::Info;
   else if (starts(line, "ERROR:", &rest)) m.kind = FilterMessage::Error;
   else if (starts(line, "DEBUG:", &rest)) m.kind = FilterMessage::Debug;
+  else if (starts(line, "STATE:", &rest)) m.kind = FilterMessage::State;
+  else if (starts(line, "ATTR:", &rest)) m.kind = FilterMessage::Attr;
   else rest = 0;
   m.text = line.substr(rest);
   return m;

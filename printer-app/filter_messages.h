@@ -6,10 +6,10 @@
 namespace tpa {
 
 struct FilterMessage {
-  enum Kind { Page, Info, Error, Debug, Other } kind = Other;
+  enum Kind { Page, Info, Error, Debug, State, Attr, Other } kind = Other;
   int page = 0;       // Page: page number
   int copies = 0;     // Page: impressions the printer makes of it
-  std::string text;   // Info, Error: the message without its prefix
+  std::string text;   // Info, Error, State, Attr: the line without its prefix
 };
 
 // One line, without its newline.  "PAGE: n c" lines that do not hold two

@@ -1,11 +1,19 @@
 #include "job_sink.h"
 
+#include "printer_status.h"
+
 namespace tpa {
 
 PapplJobSink::PapplJobSink(pappl_job_t* job, pappl_device_t* device, std::string prompt, bool papplCountsPages)
-    : job_(job), device_(device), prompt_(std::move(prompt)), papplCountsPages_(papplCountsPages) {}
+    : job_(job), device_(device), prompt_(std::move(prompt)), papplCountsPages_(papplCountsPages),
+      claim_(job, device) {}
 
 PapplJobSink::~PapplJobSink() {
+  if (filterReasons_ != 0) {
+    pappl_printer_t* printer = papplJobGetPrinter(job_);
+    papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, static_cast<pappl_preason_t>(filterReasons_));
+    papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+  }
   if (waitingForUser_) {
     pappl_printer_t* printer = papplJobGetPrinter(job_);
     papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_NEEDED);
@@ -58,10 +66,32 @@ void PapplJobSink::message(const FilterMessage& m) {
       set_message(text);
       break;
     }
+    case FilterMessage::State:
+      papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "STATE: %s", displayText(m.text).c_str());
+      state_line(m.text);
+      break;
+    case FilterMessage::Attr:  // the printer's marker levels: its supplies come from the status watch
     case FilterMessage::Debug:
     case FilterMessage::Other:
       papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "%s", displayText(m.text, 1024).c_str());
       break;
+  }
+}
+
+// A filter's word on the printer (the PostScript models' own monitor), as
+// cupsd takes it: the printer's reasons change, and a job whose printer
+// stopped says why.
+void PapplJobSink::state_line(const std::string& text) {
+  StateLine s = parseStateLine(text);
+  pappl_printer_t* printer = papplJobGetPrinter(job_);
+  papplPrinterSetReasons(printer, s.add, s.remove);
+  filterReasons_ = (filterReasons_ & ~s.remove) | s.add;
+  pappl_preason_t now = static_cast<pappl_preason_t>(filterReasons_);
+  if (filterReasons_ & kStoppingReasons) {
+    papplJobSetReasons(job_, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
+    set_message(reasonMessage(now));
+  } else {
+    papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
   }
 }
 

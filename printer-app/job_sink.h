@@ -7,6 +7,7 @@
 #include <pappl/pappl.h>
 
 #include "filter_job.h"
+#include "status_watch.h"
 
 namespace tpa {
 
@@ -29,12 +30,15 @@ class PapplJobSink : public JobSink {
 
  private:
   void set_message(const std::string& text);
+  void state_line(const std::string& text);
 
   pappl_job_t* job_;
   pappl_device_t* device_;
   std::string prompt_;
   bool papplCountsPages_;
   bool waitingForUser_ = false;
+  unsigned filterReasons_ = 0;  // what the filters' STATE: lines set, cleared at the job's end
+  JobDeviceClaim claim_;  // the status watch asks the printer through the job's device
 };
 
 }  // namespace tpa

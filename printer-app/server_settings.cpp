@@ -140,6 +140,12 @@ ServerSettings serverSettings(const char* base, int n, cups_option_t* o) {
                                    sysconf(_SC_PHYS_PAGES) / (1024 * 1024 / sysconf(_SC_PAGESIZE)));
   if (const char* v = cupsGetOption("jobs-at-once", n, o); v && !parse_int(v, 1000, &s.jobsAtOnce))
     s.error = std::string("bad jobs-at-once '") + v + "'";
+  // How often the printer is asked how it is: a site can keep its network quiet.
+  if (const char* v = cupsGetOption("status-seconds", n, o); v && (!parse_int(v, 3600, &s.statusSeconds) || s.statusSeconds == 0))
+    s.error = std::string("bad status-seconds '") + v + "'";
+  if (const char* v = cupsGetOption("idle-status-seconds", n, o);
+      v && (!parse_int(v, 86400, &s.idleStatusSeconds) || s.idleStatusSeconds == 0))
+    s.error = std::string("bad idle-status-seconds '") + v + "'";
   if (const char* v = cupsGetOption("admin-group", n, o)) s.adminGroup = v;
   if (const char* v = cupsGetOption("auth-service", n, o)) s.authService = v;
   // A server run by a service user is found by clients through the

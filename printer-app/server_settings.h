@@ -23,6 +23,8 @@ struct ServerSettings {
   std::string controlSocket;   // an extra domain socket, for a server run as a service user
   int watchdogSeconds = 60;    // a main loop stopped this long ends the server; 0: never
   int jobsAtOnce = 0;          // jobs rendering at once on all printers; 0: no limit
+  int statusSeconds = 2;       // the printer asked this often while a job runs or a reason is set
+  int idleStatusSeconds = 30;  // and this often while all is well
   pappl_soptions_t options = PAPPL_SOPTIONS_NONE;
   std::string error;           // set when an option is not valid
 };

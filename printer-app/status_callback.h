@@ -1,6 +1,6 @@
 // The printer's own status and supplies, the test page and identify, as
-// PAPPL driver callbacks.  PAPPL asks for the status itself while no job
-// runs (each Get-Printer-Attributes, at most once a second, and at start).
+// PAPPL driver callbacks.  The status itself comes from the status watch
+// (status_watch.h), which asks the printer in the background.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -12,8 +12,7 @@ namespace tpa {
 // supplies to show.
 void setStatusCallbacks(pappl_pr_driver_data_t* data, const char* deviceUri);
 
-// One poll of the printer: its reasons and, over the network, its
-// supplies.  Takes the printer's device only when no job holds it.
+// PAPPL's status callback: nothing to do, the watch keeps the state.
 bool statusCallback(pappl_printer_t* printer);
 
 }  // namespace tpa

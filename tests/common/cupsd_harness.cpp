@@ -212,6 +212,10 @@ ProcessResult PrivateCupsd::run(std::vector<std::string> argv) const {
   return runProcess(argv, opts);
 }
 
+ProcessResult PrivateCupsd::addDriverlessQueue(const std::string& name, const std::string& uri) const {
+  return run({"/usr/sbin/lpadmin", "-p", name, "-E", "-v", uri, "-m", "everywhere"});
+}
+
 ProcessResult PrivateCupsd::addPrinter(const std::string& name, const std::string& uri,
                                        const std::string& ppd,
                                        const std::vector<std::string>& extra) const {

@@ -58,6 +58,8 @@ class PrivateCupsd {
   ProcessResult addPrinter(const std::string& name, const std::string& uri,
                            const std::string& ppd,
                            const std::vector<std::string>& extra = {}) const;
+  // A driverless queue: lpadmin -p NAME -E -v URI -m everywhere.
+  ProcessResult addDriverlessQueue(const std::string& name, const std::string& uri) const;
 
   // lp -d QUEUE [-o ...] FILE; the job id, or 0 when lp failed (`why` then
   // holds its messages).  `options` are whole lp arguments ("-n", "2",

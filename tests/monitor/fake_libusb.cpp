@@ -145,6 +145,13 @@ const char* libusb_strerror(int code) { return code == LIBUSB_ERROR_TIMEOUT ? "O
 // What the printer is sent goes nowhere; it never has anything to say.
 int libusb_bulk_transfer(libusb_device_handle*, unsigned char endpoint, unsigned char*, int length,
                          int* transferred, unsigned int) {
+  // FAKE_USB_STALL_WITHOUT_PAPER: while the port status says paper empty
+  // (0x20), the printer takes no data, as a real one does (a minute at most).
+  unsigned char status = 0;
+  for (int i = 0; i < 1200 && !(endpoint & 0x80) && getenv("FAKE_USB_STALL_WITHOUT_PAPER") != nullptr &&
+                  reply_from_file("FAKE_USB_PORT_STATUS", &status, 1) == 1 && (status & 0x20);
+       ++i)
+    usleep(50000);
   *transferred = endpoint & 0x80 ? 0 : length;
   return endpoint & 0x80 ? LIBUSB_ERROR_TIMEOUT : 0;
 }

@@ -86,8 +86,7 @@ void print_through_driverless_queue(const AppServer& server, const std::vector<s
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
   ASSERT_TRUE(cupsd.ready()) << cupsd.daemonOutput();
-  ProcessResult add = cupsd.run({"/usr/sbin/lpadmin", "-p", "office", "-E", "-v", server.printerUri("office"),
-                                 "-m", "everywhere"});
+  ProcessResult add = cupsd.addDriverlessQueue("office", server.printerUri("office"));
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err << cupsd.errorLog();
   if (queueOptions) {
     // The PPD CUPS made, once cupsd has written it (as office.ppd.N, then

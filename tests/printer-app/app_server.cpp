@@ -138,6 +138,10 @@ std::string status_test() {
 
 AppServer::AppServer() : port_(free_loopback_port()) { start(); }
 
+AppServer::AppServer(const std::vector<std::string>& serverOptions) : port_(free_loopback_port()) {
+  start(serverOptions);
+}
+
 void AppServer::start(const std::vector<std::string>& serverOptions) {
   ProcessOptions opts;
   opts.env = {"TESVEL_PRINTER_APP_DIR=" + dir()};

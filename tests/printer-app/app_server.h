@@ -27,6 +27,7 @@ struct AppJob {
 class AppServer {
  public:
   AppServer();
+  explicit AppServer(const std::vector<std::string>& serverOptions);  // "name=value", each after -o
   ~AppServer();  // stop()
   AppServer(const AppServer&) = delete;
   AppServer& operator=(const AppServer&) = delete;

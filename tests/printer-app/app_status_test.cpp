@@ -18,8 +18,8 @@ using namespace testing_support;
 
 namespace {
 
-// Polls one printer attribute until it reads `expected`: PAPPL asks the
-// printer at most once a second, and only while no job runs.
+// Polls one printer attribute until it reads `expected`: the status watch
+// asks the printer in the background.
 std::string wait_for_attribute(const AppServer& server, const std::string& printer, const std::string& name,
                                const std::string& expected) {
   std::string value;
@@ -64,7 +64,7 @@ std::string web_page(const AppServer& server, const std::string& path, const std
 TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAgain) {
   FakePrinterMib mib;
   ASSERT_TRUE(mib.listening());
-  AppServer server;
+  AppServer server({"idle-status-seconds=2"});
   ASSERT_TRUE(server.ready()) << server.log();
   ProcessResult add = server.app({"add", "-d", "net", "-m", "tesvel_tz3010", "-v", mib.uri()});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
@@ -95,19 +95,17 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   EXPECT_EQ(server.printerAttribute("net", "printer-supply-info-uri"), "");
   EXPECT_EQ(web_page(server, "/net/").find("/net/supplies"), std::string::npos);
 
-  // Switched off behind a router: the poll's connection waits PAPPL's 30
-  // seconds and then makes the printer offline; other clients asking about
-  // the printer meanwhile are answered at once, not after the poll.
+  // Status never opened the printer's data port.
+  EXPECT_EQ(mib.dataConnections(), 0);
+
+  // Switched off behind a router: no SNMP answer any more, so offline,
+  // and clients asking meanwhile are answered at once.
   mib.hang();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // PAPPL polls once a whole second has passed
-  std::string polled;
-  std::thread poll([&server, &polled] { polled = server.printerAttribute("net", "printer-state-reasons", 90); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   bool answered = false;
   EXPECT_EQ(server.printerAttribute("net", "printer-name", 10, &answered), "net");
   EXPECT_TRUE(answered);
-  poll.join();
-  EXPECT_EQ(polled, "offline");
+  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "offline"), "offline");
+  EXPECT_EQ(server.printerAttribute("net", "printer-state-message").rfind("The printer is offline.", 0), 0u);
   // Nor does such a printer hold the server's start: a request that does
   // not ask for the printer's state is answered in time.
   ASSERT_TRUE(server.restart()) << server.log();
@@ -129,17 +127,19 @@ class UsbPrinterTest : public testing::Test {
       setenv("FAKE_USB_DEVICES", "0:", 1);
       setenv("FAKE_USB_DEVICE_ID", "MFG:Tesvel;MDL:TZ3010 Series;CMD:TESVEL;", 1);
       setenv("FAKE_USB_PORT_STATUS", dir.file("port").c_str(), 1);
+      setenv("FAKE_USB_STALL_WITHOUT_PAPER", "1", 1);  // no paper: the printer takes no data
     }
   };
   void set_port_status(unsigned char bits) { writeFile(dir_.file("port"), std::string(1, static_cast<char>(bits))); }
 
   TempDir dir_;
   Environment env_{dir_};
-  AppServer server_;
+  AppServer server_{std::vector<std::string>{"idle-status-seconds=2"}};
 };
 
-TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusShows) {
+TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusShowsIdleAndMidJob) {
   ASSERT_TRUE(server_.ready()) << server_.log();
+  writeFile(dir_.file("page.pdf"), makePdf(1));
   ProcessResult list = server_.app({"printers"});
   EXPECT_NE(list.out.find("Tesvel TZ3010 Series"), std::string::npos) << list.out << server_.log();
   const std::string printer = "Tesvel_TZ3010_Series";
@@ -155,6 +155,25 @@ TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusSh
     EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", p.reasons), p.reasons)
         << "port status " << static_cast<int>(p.bits);
   }
+  // Mid-job: out of paper, the printer takes nothing and the job waits,
+  // told why through the job's own device; paper back, it goes on.
+  set_port_status(0x38);
+  EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", "media-empty"), "media-empty");
+  int id = server_.submit(printer, dir_.file("page.pdf"), "application/pdf");
+  ASSERT_GT(id, 0);
+  AppJob waiting;
+  for (int i = 0; i < deadlineSeconds(60) * 10 && waiting.message != "The printer is out of paper."; ++i) {
+    waiting = server_.status(printer, id);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(waiting.state, "processing");
+  EXPECT_EQ(waiting.message, "The printer is out of paper.");
+  auto back = std::chrono::steady_clock::now();
+  set_port_status(0x18);
+  EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", "none"), "none");
+  std::printf("USB paper back shown after %.1f s\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count());
+  EXPECT_EQ(server_.waitForEnd(printer, id, deadlineSeconds(120)).state, "completed");
   // USB printers have no supplies to show.
   EXPECT_EQ(server_.printerAttribute(printer, "printer-supply-info-uri"), "");
   server_.stop();

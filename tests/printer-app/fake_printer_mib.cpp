@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -120,6 +121,9 @@ int bound(int type, uint32_t address, int port) {
 FakePrinterMib::FakePrinterMib() : address_(own_address()) {
   udp_ = bound(SOCK_DGRAM, address_, 161);
   tcp_ = bound(SOCK_STREAM, address_, 0);
+  // A printer holds little of a job: what it has not read waits with the sender.
+  int small = 4096;
+  if (tcp_ >= 0) setsockopt(tcp_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   sockaddr_in a{};
   socklen_t len = sizeof a;
   if (tcp_ >= 0 && listen(tcp_, 16) == 0 && getsockname(tcp_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
@@ -209,20 +213,56 @@ std::string FakePrinterMib::answer(const std::string& request) {
   return get_response(int_value(id), 0, tlv(0x30, ber_oid(it->first) + value));
 }
 
+std::chrono::steady_clock::time_point FakePrinterMib::ranOutAt() const {
+  std::lock_guard<std::mutex> lock(const_cast<std::mutex&>(mutex_));
+  return ranOut_;
+}
+
+bool FakePrinterMib::out_of_paper() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string& bits = mib_[kErrorState].bytes;
+  return !bits.empty() && (bits[0] & 0x40);
+}
+
 void FakePrinterMib::serve() {
+  struct Connection {
+    int fd;
+    long bytes;
+  };
+  std::vector<Connection> data;  // the open print connections
   for (;;) {
-    pollfd p[3] = {{udp_, POLLIN, 0}, {hung_ ? -1 : tcp_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    poll(p, 3, -1);
-    if (p[2].revents) return;
+    // Out of paper, the printer reads no more: the sender's writes wait.
+    bool reading = !out_of_paper();
+    std::vector<pollfd> p = {{udp_, POLLIN, 0}, {hung_ ? -1 : tcp_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    for (const Connection& c : data) p.push_back({reading ? c.fd : -1, POLLIN, 0});
+    poll(p.data(), p.size(), reading ? -1 : 100);
+    if (p[2].revents) break;
+    for (size_t i = 3; i < p.size(); ++i) {
+      if (!p[i].revents) continue;
+      Connection& c = data[i - 3];
+      char buf[4096];
+      ssize_t n = read(c.fd, buf, sizeof buf);
+      if (n > 0) {
+        c.bytes += n;
+        bytes_ += n;
+        if (paperFor_ > 0 && bytes_ >= paperFor_) {
+          paperFor_ = 0;
+          std::lock_guard<std::mutex> lock(mutex_);
+          mib_[kErrorState].bytes = std::string("\x40\x00", 2);
+          ranOut_ = std::chrono::steady_clock::now();
+        }
+        continue;
+      }
+      if (c.bytes == 0) ++emptyConnections_;
+      close(c.fd);
+      c.fd = -1;
+    }
+    data.erase(std::remove_if(data.begin(), data.end(), [](const Connection& c) { return c.fd < 0; }), data.end());
     if (p[1].revents & POLLIN) {
-      // The data port: the poll only connects; a job's bytes are read and dropped.
       int c = accept4(tcp_, nullptr, nullptr, SOCK_CLOEXEC);
       if (c >= 0) {
-        char buf[4096];
-        pollfd d{c, POLLIN, 0};
-        while (poll(&d, 1, 200) > 0 && read(c, buf, sizeof buf) > 0) {
-        }
-        close(c);
+        ++connections_;
+        data.push_back({c, 0});
       }
     }
     if (p[0].revents & POLLIN) {
@@ -230,10 +270,11 @@ void FakePrinterMib::serve() {
       sockaddr_in from{};
       socklen_t len = sizeof from;
       ssize_t n = recvfrom(udp_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      std::string reply = n > 0 ? answer(std::string(buf, static_cast<size_t>(n))) : "";
+      std::string reply = n > 0 && !hung_ ? answer(std::string(buf, static_cast<size_t>(n))) : "";
       if (!reply.empty()) sendto(udp_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     }
   }
+  for (const Connection& c : data) close(c.fd);
 }
 
 }  // namespace testing_support

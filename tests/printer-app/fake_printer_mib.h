@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -35,7 +36,19 @@ class FakePrinterMib {
   // The printer stops answering, as one switched off behind a router: a
   // connection to its data port is never completed (its accept queue is
   // full, so the kernel drops further SYNs and the connect waits).
+  // It also stops answering SNMP.
   void hang();
+
+  // The data port, as a printer's: connections taken, those that closed
+  // without a byte (an empty print job), and the bytes read.  While the
+  // error state says no paper, the printer stops reading, as one does.
+  int dataConnections() const { return connections_; }
+  int emptyDataConnections() const { return emptyConnections_; }
+  long dataBytes() const { return bytes_; }
+  // Paper runs out once the data port has read `bytes` (0: never): the
+  // error state says no paper from then on.  When it happened.
+  void runOutOfPaperAfter(long bytes) { paperFor_ = bytes; }
+  std::chrono::steady_clock::time_point ranOutAt() const;
 
  private:
   struct Value {
@@ -52,7 +65,13 @@ class FakePrinterMib {
   int tcp_ = -1;
   int port_ = 0;
   int wake_[2] = {-1, -1};
+  bool out_of_paper();
   std::atomic<bool> hung_{false};
+  std::atomic<int> connections_{0};
+  std::atomic<int> emptyConnections_{0};
+  std::atomic<long> bytes_{0};
+  std::atomic<long> paperFor_{0};
+  std::chrono::steady_clock::time_point ranOut_;  // under mutex_
   std::vector<int> fillers_;  // the connections that fill the accept queue
   std::mutex mutex_;
   std::map<Oid, Value> mib_;
