@@ -1,5 +1,7 @@
 #include "web_client.h"
 
+#include <algorithm>
+#include <cmath>
 #include <regex>
 #include <set>
 
@@ -137,6 +139,55 @@ std::vector<std::string> outsideAddresses(const std::string& text) {
         text[static_cast<size_t>(it->position()) - 1] != '\'' && text[static_cast<size_t>(it->position()) - 1] != '(')
       continue;  // "//" inside a comment or text, not an address
     out.push_back(it->str());
+  }
+  return out;
+}
+
+namespace {
+
+// A CSS colour as red, green, blue in 0..1 (false when not one we read).
+bool parse_colour(const std::string& v, double rgb[3]) {
+  std::smatch m;
+  if (v == "white" || v == "black") {
+    rgb[0] = rgb[1] = rgb[2] = v == "white" ? 1 : 0;
+    return true;
+  }
+  if (std::regex_match(v, m, std::regex("#([0-9a-fA-F]{3}|[0-9a-fA-F]{6})"))) {
+    std::string h = m[1].str();
+    if (h.size() == 3) h = {h[0], h[0], h[1], h[1], h[2], h[2]};
+    for (int i = 0; i < 3; ++i) rgb[i] = std::stoi(h.substr(2 * i, 2), nullptr, 16) / 255.0;
+    return true;
+  }
+  if (std::regex_match(v, m, std::regex("rgba?\\((\\d+),\\s*(\\d+),\\s*(\\d+)(,\\s*([0-9.]+))?\\)"))) {
+    double alpha = m[5].matched ? std::stod(m[5].str()) : 1;
+    for (int i = 0; i < 3; ++i) rgb[i] = std::stoi(m[i + 1].str()) / 255.0 * alpha + (1 - alpha);
+    return true;
+  }
+  return false;
+}
+
+double luminance(const double rgb[3]) {
+  double l[3];
+  for (int i = 0; i < 3; ++i) l[i] = rgb[i] <= 0.03928 ? rgb[i] / 12.92 : std::pow((rgb[i] + 0.055) / 1.055, 2.4);
+  return 0.2126 * l[0] + 0.7152 * l[1] + 0.0722 * l[2];
+}
+
+}  // namespace
+
+std::vector<std::string> lowContrastRules(const std::string& css) {
+  std::vector<std::string> out;
+  static const std::regex rule("([^{}]+)\\{([^{}]*)\\}");
+  static const std::regex fg("(^|[;\\s])color:\\s*([^;]+);"), bg("background(-color)?:\\s*([^;\\s]+(\\([^)]*\\))?)");
+  for (std::sregex_iterator it(css.begin(), css.end(), rule), end; it != end; ++it) {
+    std::string body = (*it)[2].str();
+    std::smatch f, b;
+    double text[3], back[3];
+    if (!std::regex_search(body, f, fg) || !std::regex_search(body, b, bg) || !parse_colour(trimmed(f[2].str()), text) ||
+        !parse_colour(trimmed(b[2].str()), back))
+      continue;
+    double l1 = luminance(text), l2 = luminance(back);
+    double ratio = (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
+    if (ratio < 4.5) out.push_back(trimmed((*it)[1].str()) + ": " + std::to_string(ratio));
   }
   return out;
 }

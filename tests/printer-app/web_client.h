@@ -38,6 +38,11 @@ std::vector<std::string> unlabelledControls(const std::string& html);
 // of inline pictures).
 std::vector<std::string> outsideAddresses(const std::string& text);
 
+// The rules of a style sheet that set both a text colour and a background
+// whose contrast is below 4.5:1 (a translucent background taken over
+// white), each with its ratio.
+std::vector<std::string> lowContrastRules(const std::string& css);
+
 // The options of the select named `name`: (value, text) pairs.
 std::vector<std::pair<std::string, std::string>> selectOptions(const std::string& html, const std::string& name);
 
