@@ -100,9 +100,18 @@ void applyPasswordFile(pappl_system_t* system, PasswordFile* file) {
   papplSystemSetPassword(system, hash);
   file->appliedHash = hash;
   papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password is in %s.", file->path.c_str());
-  std::string message = "The administrator password is in " + file->path +
-                        " on the server (readable by the server's user only); give it with any user name.";
-  papplSystemSetAuthMessage(system, message.c_str());
+  papplSystemSetAuthMessage(system, passwordWhereabouts(file->path, isPasswordHash(line)).c_str());
+}
+
+std::string passwordWhereabouts(const std::string& path, bool hashed) {
+  // A file that holds only the hash must not send the administrator there
+  // for the password.
+  if (hashed)
+    return "The administrator password was changed on the Security page; " + path +
+           " keeps only its hash.  Give the new password with any user name, or write a new password into "
+           "that file and restart the server.";
+  return "The administrator password is in " + path +
+         " on the server (readable by the server's user only); give it with any user name.";
 }
 
 bool keepPasswordChange(pappl_system_t* system, PasswordFile* file) {
@@ -119,6 +128,7 @@ bool keepPasswordChange(pappl_system_t* system, PasswordFile* file) {
                      "# with the new password and restart the server.\n";
   if (!write_file(system, file, text)) return false;
   file->appliedHash = hash;
+  papplSystemSetAuthMessage(system, passwordWhereabouts(file->path, true).c_str());
   papplLog(system, PAPPL_LOGLEVEL_INFO, "The administrator password was changed; its hash is in %s.",
            file->path.c_str());
   return true;

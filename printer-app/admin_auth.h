@@ -48,6 +48,10 @@ bool isPasswordHash(const std::string& line);
 // writes a new random one there) and tells the web's 401 page where it is.
 void applyPasswordFile(pappl_system_t* system, PasswordFile* file);
 
+// What the 401 page says of the password: where it is, or, once only its
+// hash is kept in the file, how to give or set one.
+std::string passwordWhereabouts(const std::string& path, bool hashed);
+
 // Called at each state save: a password changed on the Security page goes
 // to the file, so that a restart keeps it.  False when the file could not
 // be written: the save fails and is tried again.

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "drivers.h"
+#include "web_texts.h"
 
 namespace tpa {
 
@@ -101,6 +102,12 @@ void add_pair(std::string* out, const std::string& key, const std::string& text)
 std::string webStringsFor(const std::string& language) {
   std::string out;
   for (const Label& l : kLabels) add_pair(&out, l.key, text_in(l, language));
+  // PAPPL's English stays; the other languages get ours.
+  for (size_t i = 0; i < kPageTextCount; ++i) {
+    const WebText& t = kPageTexts[i];
+    const char* text = text_in(Label{t.key, nullptr, t.de, t.es, t.fr, t.it, t.ja}, language);
+    if (text) add_pair(&out, t.key, text);
+  }
   std::set<std::string> seen;
   for (const DriverModel& d : driverModels())
     for (const MediaRow& r : d.media)

@@ -13,7 +13,7 @@ libavahi-client-dev libgnutls28-dev libjpeg-dev libpam0g-dev zlib1g-dev
 ghostscript poppler-utils qpdf
 libgtest-dev libgmock-dev libbenchmark-dev
 libjbig-dev jbigkit-bin libpng-dev
-valgrind python3
+valgrind python3 tidy
 "
 
 # "install-deps.sh fuzz": also the compiler of the fuzz targets.

@@ -86,6 +86,11 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   mib.setErrorState(0x4000 | 0x0800 | 0x0200 | 0x1000);
   const std::string many = "media-empty,offline,toner-empty,door-open";
   EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", many), many);
+  // The page says each once, in one sentence, and follows the printer.
+  std::string page = web_page(server, "/net/");
+  EXPECT_NE(page.find(", Out of paper, Offline, "), std::string::npos) << page;
+  EXPECT_EQ(page.find(".."), std::string::npos);
+  EXPECT_NE(page.find("<meta http-equiv=\"refresh\""), std::string::npos);
   mib.setErrorState(0);
   EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "none"), "none");
 
