@@ -9,6 +9,7 @@
 // Documents (PDF, PostScript): CUPS's pdftopdf lays the pages out on the
 // paper, then Ghostscript renders them into the filter's input, with the
 // arguments CUPS's own Ghostscript filter would use for that PPD.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -223,6 +224,16 @@ bool start_page_handling(pappl_job_t* job, const Prepared& p, const char* file, 
   return startCupsFilterChain(stages, args, file, env, chain, pdf, why);
 }
 
+// Whether CUPS's page handling read the document: a damaged PDF stops
+// pdftopdf with an error, and Ghostscript then has nothing to render.
+bool ended_well(PsPipeline& chain) {
+  for (std::unique_ptr<Child>& c : chain.early) {
+    int status = 0;
+    if (c->reap(true, &status) && WIFEXITED(status) && WEXITSTATUS(status) != 0) return false;
+  }
+  return true;
+}
+
 bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
   // A job cancelled before it started may have lost its file already.
   const char* file = papplJobGetFilename(job);
@@ -251,7 +262,10 @@ bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
     fail(job, why);
     return false;
   }
-  return sink.finish(filter.run());
+  JobOutcome outcome = filter.run();
+  if (!outcome.ok && !papplJobIsCanceled(job) && !ended_well(chain))
+    outcome.reason = "The document could not be rendered: its pages could not be read.";
+  return sink.finish(outcome);
 }
 
 // Whatever goes wrong in one job ends that job, never the server.
