@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "job_request.h"
+#include "page_layout.h"
 #include "print_job.h"
 #include "printer_icons.h"
 #include "ps_drivers.h"
@@ -71,6 +72,8 @@ void fill_media(const DriverModel& d, pappl_pr_driver_data_t* data) {
     col.size_length = a4->length;
     snprintf(col.source, sizeof col.source, "%s", s);
     snprintf(col.type, sizeof col.type, "stationery");
+    col.left_margin = col.right_margin = data->left_right;
+    col.bottom_margin = col.top_margin = data->bottom_top;
     data->source[data->num_source++] = s;
   }
   data->media_default = data->media_ready[0];
@@ -98,11 +101,9 @@ void add_vendor(const DriverModel& d, pappl_pr_driver_data_t* data, ipp_t* attrs
 }
 
 // What every IPP Everywhere client asks about and this printer does one way
-// only: one page per side, no colour management (the filter prints grey),
-// and no preferred values to offer for a document.
+// only: no colour management (the filter prints grey), and no preferred
+// values to offer for a document.
 void add_fixed_capabilities(ipp_t* attrs) {
-  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-default", 1);
-  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "number-up-supported", 1);
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-default", nullptr, "auto");
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "print-rendering-intent-supported", nullptr, "auto");
   ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
@@ -156,8 +157,12 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceU
   }
   data->x_default = data->y_default = 600;
 
-  // The filter crops each page to the printer's image area itself.
-  data->left_right = data->bottom_top = 0;
+  // The edges the printer leaves blank, as the filter crops each page to
+  // the model's image area: nothing is printed to the edge of the paper.
+  PageMargins margins = imageMargins(d->info->paperTable);
+  data->left_right = margins.leftRight;
+  data->bottom_top = margins.bottomTop;
+  data->borderless = false;
   fill_media(*d, data);
 
   data->duplex = PAPPL_DUPLEX_NORMAL;
@@ -178,6 +183,7 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceU
   *attrs = ippNew();
   add_vendor(*d, data, *attrs);
   add_fixed_capabilities(*attrs);
+  addPageLayoutCapabilities(*attrs);
   return true;
 }
 

@@ -6,9 +6,10 @@
 // the page geometry of the data.  A second thread copies the filter's
 // output to the printer meanwhile, so neither side waits for the other.
 //
-// Documents (PDF, PostScript): Ghostscript renders the job file straight
-// into the filter's input, with the arguments CUPS's own Ghostscript
-// filter would use for that PPD.
+// Documents (PDF, PostScript): CUPS's pdftopdf lays the pages out on the
+// paper, then Ghostscript renders them into the filter's input, with the
+// arguments CUPS's own Ghostscript filter would use for that PPD.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,7 @@
 #include "jpeg_filter.h"
 #include "ppd_header.h"
 #include "print_job.h"
+#include "page_layout.h"
 #include "ps_job.h"
 
 namespace tpa {
@@ -193,6 +195,45 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   return false;
 }
 
+// CUPS's page handling for a document: pdftopdf lays the pages out on the
+// job's paper (scaling, orientation, several pages a sheet, page ranges,
+// order), with gstopdf in front of it for PostScript, as CUPS chains them
+// for a queue.  Copies stay with the filter: pdftopdf is given one.
+bool start_page_handling(pappl_job_t* job, const Prepared& p, const char* file, PsPipeline* chain, int* pdf,
+                         std::string* why) {
+  const char* format = papplJobGetFormat(job);
+  bool postscript = format && std::strcmp(format, "application/postscript") == 0;
+  std::vector<std::string> stages;
+  if (postscript) stages.push_back("gstopdf");
+  stages.push_back("pdftopdf");
+  std::string layout = pdftopdfOptions(pageLayoutOf(job), p.request.pageSize, imageMargins(p.model->info->paperTable));
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page handling: %s", layout.c_str());
+  const char* user = papplJobGetUsername(job);
+  const char* title = papplJobGetName(job);
+  std::vector<std::string> args = {papplPrinterGetName(papplJobGetPrinter(job)), std::to_string(papplJobGetID(job)),
+                                   user ? user : "", title ? title : "", "1", layout};
+  std::string dir = cupsFilterDir();
+  std::vector<std::string> env = {"PPD=" + ppdPathFor(*p.model->info),
+                                  std::string("CONTENT_TYPE=") + (format ? format : "application/pdf"),
+                                  "FINAL_CONTENT_TYPE=application/vnd.cups-raster",
+                                  "PATH=" + dir + ":/usr/bin:/bin",
+                                  "CUPS_SERVERBIN=" + dir.substr(0, dir.rfind('/')),
+                                  "CUPS_DATADIR=/usr/share/cups",
+                                  "LANG=C.UTF-8",
+                                  std::string("TMPDIR=") + papplGetTempDir()};
+  return startCupsFilterChain(stages, args, file, env, chain, pdf, why);
+}
+
+// Whether CUPS's page handling read the document: a damaged PDF stops
+// pdftopdf with an error, and Ghostscript then has nothing to render.
+bool ended_well(PsPipeline& chain) {
+  for (std::unique_ptr<Child>& c : chain.early) {
+    int status = 0;
+    if (c->reap(true, &status) && WIFEXITED(status) && WEXITSTATUS(status) != 0) return false;
+  }
+  return true;
+}
+
 bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
   // A job cancelled before it started may have lost its file already.
   const char* file = papplJobGetFilename(job);
@@ -201,24 +242,30 @@ bool document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
   Prepared p;
   std::string why;
   bool ok = prepare(job, options, &p, &why);
-  // page-ranges: Ghostscript renders only those pages.
-  int first = static_cast<int>(options->first_page);
-  int last = options->last_page > 0 && options->last_page < 100000 ? static_cast<int>(options->last_page) : 0;
   papplJobDeletePrintOptions(options);
-  if (!ok) {
+  PsPipeline chain;
+  int pdf = -1;
+  if (!ok || !start_page_handling(job, p, file, &chain, &pdf, &why)) {
     fail(job, why);
     return false;
   }
+  // Ghostscript renders pdftopdf's pages, each the size of the paper.
   ChildSpec gs;
-  gs.argv = ghostscriptArgs(appPaths().ghostscript, p.header, file, first, last);
+  gs.argv = ghostscriptArgs(appPaths().ghostscript, p.header, "-");
   gs.env = {"PATH=/usr/bin:/bin", std::string("TMPDIR=") + papplGetTempDir()};
+  gs.stdinFd = pdf;
   PapplJobSink sink(job, device, p.prompt);
   FilterJob filter(sink);
-  if (!filter.start(filterCommand(job, *p.model, p.options, p.request.copies), &gs, &why)) {
+  bool started = filter.start(filterCommand(job, *p.model, p.options, p.request.copies), &gs, &why);
+  chain.pipes.clear();  // the children hold their ends now
+  if (!started) {
     fail(job, why);
     return false;
   }
-  return sink.finish(filter.run());
+  JobOutcome outcome = filter.run();
+  if (!outcome.ok && !papplJobIsCanceled(job) && !ended_well(chain))
+    outcome.reason = "The document could not be rendered: its pages could not be read.";
+  return sink.finish(outcome);
 }
 
 // Whatever goes wrong in one job ends that job, never the server.

@@ -126,11 +126,10 @@ std::vector<std::string> ghostscriptArgs(const std::string& gs, const cups_page_
   if (h.Tumble) a.push_back("-dTumble");
   a.push_back("-r" + std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]));
   if (h.NumCopies > 1) a.push_back("-dNumCopies=" + std::to_string(h.NumCopies));
-  // The page is the job's paper: documents of another size are fitted to it.
+  // The page is the job's paper (pdftopdf has laid the document out on it).
   a.push_back("-dDEVICEWIDTHPOINTS=" + std::to_string(h.PageSize[0]));
   a.push_back("-dDEVICEHEIGHTPOINTS=" + std::to_string(h.PageSize[1]));
   a.push_back("-dFIXEDMEDIA");
-  a.push_back("-dPDFFitPage");
   if (firstPage > 1) a.push_back("-dFirstPage=" + std::to_string(firstPage));
   if (lastPage > 0) a.push_back("-dLastPage=" + std::to_string(lastPage));
   a.push_back("-dcupsBitsPerColor=" + std::to_string(h.cupsBitsPerColor));

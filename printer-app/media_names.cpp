@@ -1,5 +1,6 @@
 #include "media_names.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -46,6 +47,22 @@ MediaRow row_for(const rf::PaperEntry& e) {
 }  // namespace
 
 int pointsFromHundredthsMm(int v) { return static_cast<int>((static_cast<long>(v) * 72 + 1270) / 2540); }
+
+PageMargins imageMargins(const rf::PaperEntry* table) {
+  // Dots at 600 dpi to hundredths of millimetres, rounded up: 2540 / 600.
+  auto up = [](long dots600) { return static_cast<int>((dots600 * 2540 + 599) / 600); };
+  PageMargins m;
+  for (const rf::PaperEntry* e = table; e && e->widthPt != -1; ++e) {
+    // Page extents in dots, kept whole: a point is 600/72 dots.
+    long pageW = (static_cast<long>(e->widthPt) * 600 + 71) / 72;
+    long pageH = (static_cast<long>(e->heightPt) * 600 + 71) / 72;
+    long spareW = pageW - static_cast<long>(e->imageWidth);
+    long spareH = pageH - static_cast<long>(e->imageHeight);
+    if (spareW > 0) m.leftRight = std::max(m.leftRight, up((spareW + 1) / 2));
+    if (spareH > 0) m.bottomTop = std::max(m.bottomTop, up(spareH));
+  }
+  return m;
+}
 
 std::vector<MediaRow> mediaRowsFor(const rf::PaperEntry* table) {
   std::vector<MediaRow> rows;

@@ -37,6 +37,18 @@ std::string pageSizeForMedia(const std::vector<MediaRow>& rows, const rf::ModelI
 // "custom_max_..."), empty when the model has none.
 std::vector<std::string> customRangeNames(const rf::ModelInfo& model);
 
+// The edges of the page the printer leaves blank, in hundredths of
+// millimetres: the filter sends the middle imageWidth dots of each line and
+// the first imageHeight lines of the page, so a size's left and right edges
+// are half its spare width and its bottom edge all of its spare height.
+// PAPPL keeps one left/right and one bottom/top value per printer: these
+// are the largest over the model's sizes, rounded up.
+struct PageMargins {
+  int leftRight = 0;
+  int bottomTop = 0;
+};
+PageMargins imageMargins(const rf::PaperEntry* table);
+
 // Points from hundredths of millimetres, rounded to the nearest point.
 int pointsFromHundredthsMm(int v);
 

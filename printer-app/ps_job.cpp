@@ -152,6 +152,29 @@ bool build_pipeline(const std::vector<std::string>& stages, const std::vector<st
   return false;
 }
 
+}  // namespace
+
+bool startCupsFilterChain(const std::vector<std::string>& stages, const std::vector<std::string>& args,
+                          const std::string& file, const std::vector<std::string>& env, PsPipeline* p,
+                          int* output, std::string* why) {
+  if (!build_pipeline(stages, args, file, -1, env, p, why)) return false;
+  p->pipes.push_back(std::make_unique<Pipe>());
+  if (!p->pipes.back()->open()) {
+    *why = "cannot make the pipes for the printer driver";
+    return false;
+  }
+  p->last.stdoutFd = p->pipes.back()->write;
+  p->early.push_back(std::make_unique<Child>());
+  if (!p->early.back()->start(p->last, why)) return false;
+  p->pipes.back()->closeWrite();
+  *output = p->pipes.back()->read;
+  return true;
+}
+
+std::string cupsFilterDir() { return cups_filter_dir(); }
+
+namespace {
+
 bool ps_document_filter_unguarded(pappl_job_t* job, pappl_device_t* device) {
   const char* file = papplJobGetFilename(job);
   if (file == nullptr) return papplJobIsCanceled(job);

@@ -55,6 +55,16 @@ struct PsPipeline {
   ChildSpec last;                             // the prefilter that feeds jobwrapper
 };
 
+// Starts every one of `stages` (CUPS filters, by name), the first reading
+// `file`, each given `args` and `env` as cupsd gives them; *output is the
+// read end of the last one's output.
+bool startCupsFilterChain(const std::vector<std::string>& stages, const std::vector<std::string>& args,
+                          const std::string& file, const std::vector<std::string>& env, PsPipeline* p,
+                          int* output, std::string* why);
+
+// Where CUPS's filters are.
+std::string cupsFilterDir();
+
 // One job's children: CUPS's filters and jobwrapper, the side channel the
 // wrapper asks for the device ID over, and the sink for its output.
 class PsRun {

@@ -62,10 +62,6 @@ constexpr Label kLabels[] = {
      "Brouillon (économie de toner)", "Bozza (risparmio toner)", "ドラフト（トナー節約）"},
     {"media-source.manual", "Manual feed", "Manuelle Zufuhr", "Alimentación manual", "Alimentation manuelle",
      "Alimentazione manuale", "手差し"},
-    // The printer crops every page to its image area: PAPPL's ", Borderless"
-    // after each paper (it says so of any paper with zero margins) is wrong
-    // for a laser printer.
-    {", Borderless", "", nullptr, nullptr, nullptr, nullptr, nullptr},
     {"media-type.stationery", "Plain paper", "Normalpapier", "Papel normal", "Papier ordinaire",
      "Carta comune", "普通紙"},
 };

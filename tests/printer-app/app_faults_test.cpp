@@ -103,7 +103,7 @@ TEST_F(AppFaults, BadDocumentsAreAbortedWithAClearMessageAndTheNextJobPrints) {
     const char* message;
   } cases[] = {
       {"corrupt PDF", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >>\nendobj\ntrailer\n%%EOF\n",
-       "application/pdf", "The document could not be rendered: Couldn't initialise file."},
+       "application/pdf", "The document could not be rendered: its pages could not be read."},
       {"truncated PWG raster", pwg.substr(0, pwg.size() * 3 / 4), "image/pwg-raster",
        "The document ends in the middle of page 2."},
       {"JPEG claiming 60000 x 60000 pixels", huge_jpeg(dir_), "image/jpeg",

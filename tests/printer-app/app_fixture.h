@@ -6,6 +6,8 @@
 
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app_server.h"
 
@@ -53,6 +55,29 @@ class OnePrinterTest : public testing::Test {
 
   TempDir dir_;
   AppServer server_;
+};
+
+// One server for a whole suite of jobs, with the printers it names (name,
+// driver); at the suite's end, no sanitizer report.
+class SharedServerTest : public testing::Test {
+ protected:
+  static void start_server(const std::vector<std::pair<std::string, std::string>>& printers) {
+    server_ = new AppServer;
+    ASSERT_TRUE(server_->ready()) << server_->log();
+    std::string why;
+    for (const auto& [name, driver] : printers) ASSERT_TRUE(server_->addPrinter(name, driver, &why)) << why;
+  }
+  static void TearDownTestSuite() {
+    server_->stop();
+    EXPECT_EQ(server_->sanitizerReports(), "");
+    delete server_;
+    server_ = nullptr;
+  }
+  void TearDown() override {
+    if (HasFailure()) std::cerr << server_->log();
+  }
+
+  inline static AppServer* server_ = nullptr;
 };
 
 }  // namespace testing_support

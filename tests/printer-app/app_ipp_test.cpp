@@ -3,6 +3,7 @@
 // device-ID match that picks a driver for a USB printer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <sstream>
@@ -12,6 +13,7 @@
 
 #include "app_server.h"
 #include "cupsd_harness.h"
+#include "page_ink.h"
 
 using namespace testing_support;
 
@@ -39,11 +41,23 @@ TEST(AppIpp, CupsConformanceFilesPassOnOnePrinterOfEachDialect) {
 
 // What a client reads to build its dialog must agree with itself, and a
 // job's pages are counted once whichever way PAPPL hands them over.
+// The blank edges each printer advertises, worked out by hand from the
+// paper tables: TZ3010, Letter (5100 dots wide, 4864 printed) leaves 118
+// dots each side, 5.00 mm, and B5 (6075 lines, 5835 printed) 240 lines,
+// 10.16 mm; TC1110, IOSB5 (4159 dots, 3968 printed) 96 dots, 4.07 mm.
+struct EdgeCase {
+  const char* driver;
+  const char* leftRight;
+  const char* bottomTop;
+};
+constexpr EdgeCase kEdges[] = {{"tesvel_tz3010", "500", "1016"}, {"tesvel_tc1110", "407", "1016"}};
+
 TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
   AppServer server;
   ASSERT_TRUE(server.ready()) << server.log();
   std::string why;
-  for (const char* driver : {"tesvel_tz3010", "tesvel_tc1110"}) {
+  for (const EdgeCase& e : kEdges) {
+    const char* driver = e.driver;
     SCOPED_TRACE(driver);
     ASSERT_TRUE(server.addPrinter(driver, driver, &why)) << why;
     std::string sides = server.printerAttribute(driver, "sides-supported");
@@ -59,9 +73,19 @@ TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
     std::string settable = server.printerAttribute(driver, "printer-settable-attributes-supported");
     EXPECT_NE(settable.find("printer-location"), std::string::npos) << settable;
     EXPECT_EQ(settable.find("copies-default"), std::string::npos) << "Set-Printer-Attributes refuses it";
-    EXPECT_EQ(server.printerAttribute(driver, "number-up-supported"), "1");
+    EXPECT_EQ(server.printerAttribute(driver, "number-up-supported"), "1,2,4,6,9,16");
+    // The driver's value, not PAPPL's "1" before it.
+    EXPECT_EQ(server.printerAttribute(driver, "max-page-ranges-supported"), "100");
     EXPECT_EQ(server.printerAttribute(driver, "print-rendering-intent-supported"), "auto");
     EXPECT_EQ(server.printerAttribute(driver, "preferred-attributes-supported"), "false");
+    // Nothing borderless: one value each, the printer's.
+    EXPECT_EQ(server.printerAttribute(driver, "media-left-margin-supported"), e.leftRight);
+    EXPECT_EQ(server.printerAttribute(driver, "media-bottom-margin-supported"), e.bottomTop);
+    std::string ready = server.printerAttribute(driver, "media-col-ready");
+    EXPECT_NE(ready.find(std::string("media-left-margin=") + e.leftRight), std::string::npos) << ready;
+    std::string database = server.printerAttribute(driver, "media-col-database");
+    EXPECT_NE(database.find(std::string("media-left-margin=") + e.leftRight), std::string::npos) << database;
+    for (const char* zero : {"margin=0 ", "margin=0}"}) EXPECT_EQ(database.find(zero), std::string::npos) << database;
   }
   TempDir dir;
   writeFile(dir.file("two.pwg"), pwgRaster(makePdf(2)));
@@ -76,12 +100,16 @@ TEST(AppIpp, ThePrinterAttributesAgreeAndEveryPageIsCountedOnce) {
   EXPECT_EQ(server.sanitizerReports(), "");
 }
 
-// A two-page PDF printed with `options` through a CUPS 2.4 driverless
-// queue ("lpadmin -m everywhere") to the server's printer "office": what
-// the printer received.
+// Documents printed one after another, each with its options, through one
+// CUPS 2.4 driverless queue ("lpadmin -m everywhere") to the server's
+// printer "office": what the printer received for each.
 // `queueOptions`, when given, gets the options the queue offers.
-void print_through_driverless_queue(const AppServer& server, const std::vector<std::string>& options,
-                                    std::string* stream, std::string* queueOptions = nullptr) {
+struct QueueJob {
+  std::string pdf;
+  std::vector<std::string> options;
+};
+void print_through_driverless_queue(const AppServer& server, const std::vector<QueueJob>& jobs,
+                                    std::vector<std::string>* streams, std::string* queueOptions = nullptr) {
   CupsdSetup setup;
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
@@ -101,30 +129,70 @@ void print_through_driverless_queue(const AppServer& server, const std::vector<s
       if (line.rfind("*OpenUI *", 0) == 0) *queueOptions += line.substr(9, line.find_first_of("/:", 9) - 9) + " ";
   }
   TempDir dir;
-  writeFile(dir.file("doc.pdf"), makePdf(2));
-  std::string why;
-  int id = cupsd.submit("office", dir.file("doc.pdf"), options, &why);
-  ASSERT_GT(id, 0) << why;
-  EXPECT_EQ(cupsd.waitForJob(id, 120), JobState::Completed) << cupsd.jobLog(id) << server.log();
-  // The application's job ends after CUPS hands it over: wait for its file.
-  for (int i = 0; i < 300 && stream->empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::vector<std::string> out = dirEntries(server.dir() + "/out-office");
-    if (out.size() == 1 && server.log().find("Completed, job-impressions-completed=") != std::string::npos)
-      *stream = readFile(server.dir() + "/out-office/" + out[0]);
+  const std::string out = server.dir() + "/out-office";
+  for (const QueueJob& job : jobs) {
+    // Named apart: the printer's file for a job is named after its title.
+    const std::string doc = dir.file("doc" + std::to_string(streams->size()) + ".pdf");
+    writeFile(doc, job.pdf);
+    std::string why;
+    std::vector<std::string> before = dirEntries(out);
+    size_t done = countOf(server.log(), "Completed, job-impressions-completed=");
+    int id = cupsd.submit("office", doc, job.options, &why);
+    ASSERT_GT(id, 0) << why;
+    EXPECT_EQ(cupsd.waitForJob(id, 120), JobState::Completed) << cupsd.jobLog(id) << server.log();
+    // The application's job ends after CUPS hands it over: wait for its file.
+    std::string stream;
+    for (int i = 0; i < 300 && stream.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::vector<std::string> files = dirEntries(out);
+      if (files.size() != before.size() + 1 || countOf(server.log(), "Completed, job-impressions-completed=") <= done)
+        continue;
+      for (const std::string& f : files)
+        if (std::find(before.begin(), before.end(), f) == before.end()) stream = readFile(out + "/" + f);
+    }
+    streams->push_back(stream);
   }
 }
 
-TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplication) {
+// What a desktop prints through the queue: a plain job at full size on the
+// paper CUPS chose from the printer's own sizes, and landscape, fit-to-page
+// and two pages a sheet as CUPS lays them out.
+TEST(AppIpp, ACupsDriverlessQueuePrintsThroughTheApplicationAtFullSize) {
   AppServer server;
   ASSERT_TRUE(server.ready()) << server.log();
   std::string why;
   ASSERT_TRUE(server.addPrinter("office", "tesvel_tz3010", &why)) << why;
-  std::string stream;
-  ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(server, {"-o", "media=iso_a5_148x210mm"}, &stream));
-  ProcessResult check = inspectStream(stream, {"--check", "--list"});
+  const std::string frame = framePdf(2);
+  std::vector<std::string> streams;
+  ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(
+      server,
+      {{makePdf(2), {"-o", "media=iso_a5_148x210mm"}},
+       {frame, {}},
+       {frame, {"-o", "landscape"}},
+       {frame, {"-o", "fit-to-page"}},
+       {frame, {"-o", "number-up=2"}}},
+      &streams));
+  ASSERT_EQ(streams.size(), 5u);
+  ProcessResult check = inspectStream(streams[0], {"--check", "--list"});
   EXPECT_NE(check.out.find("check ok dialect=PLATFORM_Z pages=2"), std::string::npos) << check.out;
   EXPECT_EQ(countOf(check.out, "paperCode=11 "), 2u) << "A5 on this printer is paper code 11";
+  // The queue's default paper is the printer's, A4 (paper code 1).
+  EXPECT_EQ(countOf(inspectStream(streams[1], {"--list"}).out, "paperCode=1 "), 2u);
+  std::vector<PageInk> plain = pageInk(streams[1]), landscape = pageInk(streams[2]), fit = pageInk(streams[3]),
+                        twoUp = pageInk(streams[4]);
+  ASSERT_EQ(plain.size(), 2u);
+  EXPECT_NEAR(plain[0].inkWidthMm(), frameWidthMm(595), frameWidthMm(595) / 100) << "at 100%";
+  EXPECT_NEAR(plain[0].inkHeightMm(), frameHeightMm(842), frameHeightMm(842) / 100) << "at 100%";
+  ASSERT_EQ(landscape.size(), 2u);
+  // CUPS's pdftopdf turns a portrait page a quarter for landscape and its
+  // auto-rotation a quarter more to the portrait paper: upside down.
+  EXPECT_EQ(plain[0].heavyCorner(), "tl");
+  EXPECT_EQ(landscape[0].heavyCorner(), "br") << "the page turned";
+  ASSERT_EQ(fit.size(), 2u);
+  EXPECT_LT(fit[0].inkWidthMm(), plain[0].inkWidthMm() * 0.99) << "fitted within the printer's edges";
+  EXPECT_GT(fit[0].left, 0);
+  EXPECT_LT(fit[0].bottom, fit[0].height - 1);
+  EXPECT_EQ(twoUp.size(), 1u) << "two pages on one sheet";
 }
 
 // What a CUPS 2.4 driverless queue carries: the standard attributes (two-
@@ -140,10 +208,14 @@ TEST(AppIpp, ThroughACupsDriverlessQueueStandardAttributesAndPrinterDefaultsReac
   // At debug level the log lists the attributes of each request.
   server.stop();
   ASSERT_TRUE(server.restart({"log-level=debug"}));
-  std::string stream, offered;
+  std::vector<std::string> streams;
+  std::string offered;
   ASSERT_NO_FATAL_FAILURE(print_through_driverless_queue(
-      server, {"-o", "sides=two-sided-long-edge", "-o", "print-quality=3", "-o", "tesvel-image-rotation=true"},
-      &stream, &offered));
+      server,
+      {{makePdf(2), {"-o", "sides=two-sided-long-edge", "-o", "print-quality=3", "-o", "tesvel-image-rotation=true"}}},
+      &streams, &offered));
+  ASSERT_EQ(streams.size(), 1u);
+  const std::string& stream = streams[0];
   // CUPS 2.4 makes options of the standard attributes only, though the
   // printer now answers its "all,media-col-database" with the vendor ones.
   EXPECT_EQ(offered, "PageSize PageRegion InputSlot cupsPrintQuality ColorModel Duplex OutputBin ");

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app_server.h"
+#include "app_fixture.h"
 #include "model_classes.h"
 
 using namespace testing_support;
@@ -28,22 +28,12 @@ const Printer kZ = {"z", "tesvel_tz3010", "tesvel-tz3010.ppd"};
 const Printer kM = {"m", "tesvel_tm4010", "tesvel-tm4010.ppd"};
 const Printer kTxa = {"txa", "tesvel_txa", "tesvel-txa.ppd"};
 
-class AppJobs : public testing::Test {
+class AppJobs : public SharedServerTest {
  protected:
   static void SetUpTestSuite() {
-    server_ = new AppServer;
-    ASSERT_TRUE(server_->ready()) << server_->log();
-    std::string why;
-    for (const Printer& p : {kC, kZ, kM, kTxa}) ASSERT_TRUE(server_->addPrinter(p.name, p.driver, &why)) << why;
-  }
-  static void TearDownTestSuite() {
-    server_->stop();
-    EXPECT_EQ(server_->sanitizerReports(), "");
-    delete server_;
-    server_ = nullptr;
-  }
-  void TearDown() override {
-    if (HasFailure()) std::cerr << server_->log();
+    std::vector<std::pair<std::string, std::string>> printers;
+    for (const Printer& p : {kC, kZ, kM, kTxa}) printers.emplace_back(p.name, p.driver);
+    start_server(printers);
   }
 
   // The filter run directly on `raster` as CUPS would run it for the job.
@@ -64,9 +54,7 @@ class AppJobs : public testing::Test {
   // stream with the CUPS chain's for its PPD options.
   void expect_as_ppd_options(const TempDir& dir, const struct AttributeCase& c);
 
-  static AppServer* server_;
 };
-AppServer* AppJobs::server_ = nullptr;
 
 std::string file_of(const TempDir& dir, const std::string& name, const std::string& data) {
   writeFile(dir.file(name), data);
