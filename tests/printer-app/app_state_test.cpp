@@ -218,21 +218,4 @@ TEST(AppSettings, JobsRenderingAtOnceFollowTheCoresAndTheMemory) {
   EXPECT_NE(tpa::serverSettings("t", 1, &option).error, "");
 }
 
-TEST(AtomicFile, AFileIsReplacedWholeAndAFailedWriteLeavesTheOldOne) {
-  TempDir dir;
-  std::string path = dir.file("f");
-  ASSERT_TRUE(tpa::replaceFile(path, "one\n", 0600, nullptr));
-  ASSERT_TRUE(tpa::replaceFile(path, "two\n", 0600, nullptr));
-  EXPECT_EQ(readFile(path), "two\n");
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  // A directory in the temporary file's place: the write fails, says why.
-  mkdir((path + ".new").c_str(), 0700);
-  std::string why;
-  EXPECT_FALSE(tpa::replaceFile(path, "three\n", 0600, &why));
-  EXPECT_EQ(why, strerror(EISDIR));
-  EXPECT_EQ(readFile(path), "two\n");
-}
-
 }  // namespace
