@@ -68,14 +68,21 @@ std::string trimmed(const std::string& s) {
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
+// The pages write attributes in lower case, quoted with '"'.
 std::string attribute(const std::string& tag, const std::string& name) {
-  std::smatch m;
-  std::regex re("\\s" + name + "=\"([^\"]*)\"", std::regex::icase);
-  return std::regex_search(tag, m, re) ? m[1].str() : "";
+  for (char before : {' ', '\n'}) {
+    size_t at = tag.find(std::string(1, before) + name + "=\"");
+    if (at == std::string::npos) continue;
+    at += name.size() + 3;
+    return tag.substr(at, tag.find('"', at) - at);
+  }
+  return "";
 }
 
 bool has_attribute(const std::string& tag, const std::string& name) {
-  return std::regex_search(tag, std::regex("\\s" + name + "(=|[\\s>])", std::regex::icase));
+  for (const char* after : {"=", " ", ">"})
+    if (tag.find(" " + name + after) != std::string::npos) return true;
+  return false;
 }
 
 std::string without_scripts(const std::string& html) {
@@ -95,7 +102,7 @@ std::vector<std::string> pageTexts(const std::string& html) {
     if (!between.empty()) out.push_back(between);
     last = static_cast<size_t>(it->position() + it->length());
     std::string t = it->str();
-    bool button = std::regex_search(t, std::regex("^<input[^>]*type=\"(submit|button)\"", std::regex::icase));
+    bool button = t.rfind("<input", 0) == 0 && (attribute(t, "type") == "submit" || attribute(t, "type") == "button");
     for (const char* a : {"placeholder", "alt", "title"})
       if (!attribute(t, a).empty()) out.push_back(trimmed(decoded(attribute(t, a))));
     if (button && !attribute(t, "value").empty()) out.push_back(trimmed(decoded(attribute(t, "value"))));
