@@ -262,23 +262,22 @@ TEST_F(AppPostScript, ACancelOnTheNetworkPrintersPanelEndsTheJobCancelledAtAPage
   EXPECT_LT(countOf(sent, "\n%%Page: "), 400u);
 }
 
-// Whether the job is on its way to a stop after a cancel, asked in-process
-// (an ipptool run takes longer than the moment it is asked for).
-bool job_stopping(int port, const std::string& printer, int id) {
+// One attribute of a job, asked in-process (an ipptool run takes longer
+// than the moment it is asked for).
+std::string job_attribute(int port, const std::string& printer, int id, const char* name) {
   http_t* http = connectLoopback(port);
-  if (http == nullptr) return false;
+  if (http == nullptr) return "";
   ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
   std::string uri = "ipp://localhost:" + std::to_string(port) + "/ipp/print/" + printer;
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state-reasons");
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
   ipp_t* resp = cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str());
   char text[256] = "";
-  if (ipp_attribute_t* a = ippFindAttribute(resp, "job-state-reasons", IPP_TAG_KEYWORD))
-    ippAttributeString(a, text, sizeof text);
+  if (ipp_attribute_t* a = ippFindAttribute(resp, name, IPP_TAG_ZERO)) ippAttributeString(a, text, sizeof text);
   ippDelete(resp);
   httpClose(http);
-  return std::string(text).find("processing-to-stop-point") != std::string::npos;
+  return text;
 }
 
 // A job its user cancels gets SIGTERM through to jobwrapper, which ends
@@ -289,18 +288,25 @@ TEST_F(AppPostScript, AJobCancelledByItsUserEndsAtAPageBoundaryWithTheTrailer) {
   ProcessResult add = server_->app({"add", "-d", "user", "-m", "tesvel_ps_tp3010", "-v",
                                     "socket://127.0.0.1:" + std::to_string(port.port())});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
+  // The printer reads nothing until the cancel, so the job is sure to be
+  // mid-way (its first pages in the connection, the rest waiting) when the
+  // cancel comes; it reads again as soon as the server has the cancel, well
+  // inside the two seconds a cancelled job gives a printer that has stopped
+  // reading.  (Held from its first bytes until the cancel command had
+  // ended, a loaded machine could let the whole job through first, or let
+  // those two seconds pass and the end was lost.)
+  port.hold(true);
   int id = server_->submit("user", file("long.ps", long_postscript(400)), "application/postscript");
   ASSERT_GT(id, 0);
-  // Once the job's pages reach the printer, it stops reading for the
-  // moment of the cancel: it reads again as soon as the server has the
-  // cancel, well inside the two seconds a cancelled job gives a printer
-  // that has stopped reading (released only when the cancel command had
-  // ended, a loaded machine could let those pass and the end was lost).
-  ASSERT_TRUE(monitortest::waitUntil([&] { return port.bytesOfCurrentJob() > 0; }, 60)) << server_->log();
-  port.hold(true);
+  ASSERT_TRUE(monitortest::waitUntil(
+      [&] { return std::atoi(job_attribute(server_->port(), "user", id, "job-impressions-completed").c_str()) > 0; },
+      60)) << server_->log();
   int cancelStatus = -1;
   std::thread cancel([&] { cancelStatus = server_->app({"cancel", "-d", "user", "-j", std::to_string(id)}).exitStatus; });
-  bool seen = monitortest::waitUntil([&] { return job_stopping(server_->port(), "user", id); }, 60);
+  bool seen = monitortest::waitUntil([&] {
+    return job_attribute(server_->port(), "user", id, "job-state-reasons").find("processing-to-stop-point") !=
+           std::string::npos;
+  }, 60);
   port.hold(false);
   cancel.join();
   ASSERT_TRUE(seen);
