@@ -106,16 +106,15 @@ std::vector<Event> notifications(const AppServer& server, const std::string& pri
 }
 
 // Pages that the printer's language cannot squeeze: grey noise, so the
-// job of two pages (about 5 MB) is far bigger than what the sockets between
-// server and printer hold (one such page is not: its job ends in the socket
-// buffers).
-std::string noise_raster(int pages = 2) {
+// job (about 5 MB) is far bigger than what the sockets between server and
+// printer hold (one such page is not: its job ends in the socket buffers).
+std::string noise_raster() {
   RasterPage page{greyHeader(595, 842), {}};
   page.header.cupsColorSpace = CUPS_CSPACE_SW;  // sgray, as PWG raster has it
   std::mt19937 random(7);
   page.fill.resize(9973);
   for (uint8_t& b : page.fill) b = static_cast<uint8_t>(random());
-  return writeRaster(std::vector<RasterPage>(pages, page), CUPS_RASTER_WRITE_PWG);
+  return writeRaster({page, page}, CUPS_RASTER_WRITE_PWG);
 }
 
 TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriberSeesItAllInOrder) {
@@ -213,10 +212,10 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
   EXPECT_EQ(server.sanitizerReports(), "");
 }
 
-// A printer that runs out of paper once the whole job is on its way (one
-// page, which the sockets between server and printer hold) is waited for
-// at the job's end as in its middle, longer than the silence allowed to a
-// printer that reports nothing wrong, and prints the job once put right.
+// A printer that runs out of paper at once, with the whole of a small job
+// on its way (the sockets between server and printer hold it), is waited
+// for at the job's end as in its middle, longer than the silence allowed to
+// a printer that reports nothing wrong, and prints the job once put right.
 TEST(AppWatch, PaperOutAfterTheLastByteIsWaitedForAndTheJobPrints) {
   FakePrinterMib mib;
   ASSERT_TRUE(mib.listening());
@@ -224,11 +223,11 @@ TEST(AppWatch, PaperOutAfterTheLastByteIsWaitedForAndTheJobPrints) {
   ASSERT_TRUE(server.ready()) << server.log();
   ASSERT_EQ(server.app({"add", "-d", "net", "-m", "tesvel_tz3010", "-v", mib.uri()}).exitStatus, 0);
   TempDir dir;
-  writeFile(dir.file("noise.pwg"), noise_raster(1));
-  mib.runOutOfPaperAfter(64 * 1024);
-  int job = server.submit("net", dir.file("noise.pwg"), "image/pwg-raster");
+  writeFile(dir.file("page.pdf"), makePdf(1));
+  mib.runOutOfPaperAfter(1);
+  int job = server.submit("net", dir.file("page.pdf"), "application/pdf");
   ASSERT_GT(job, 0) << server.log();
-  EXPECT_EQ(wait_for_reasons(server, "net", "media-empty", deadlineSeconds(10)), "media-empty");
+  EXPECT_EQ(wait_for_reasons(server, "net", "media-empty", deadlineSeconds(20)), "media-empty");
   std::this_thread::sleep_for(std::chrono::seconds(33));
   EXPECT_EQ(job_attribute(server, "net", job, "job-state"), "processing");
   mib.setErrorState(0);
