@@ -4,12 +4,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -31,7 +30,15 @@ const std::string kSetRequest(
 // The printer's private enterprise arc 1.3.6.1.4.1.1048573.
 const std::string kPrivateArc("\x2B\x06\x01\x04\x01\xBF\xFF\x7D", 8);
 
-const char kPortLock[] = "/tmp/tesvel-fake-snmp-agent.lock";
+// An address of its own in 127/8 (all of it is loopback on Linux), for
+// the printer and for a second host to forge answers from: each agent has
+// port 161 to itself, so tests with agents run at the same time, in this
+// build and any other, and none waits for another.
+std::string own_address() {
+  static std::atomic<unsigned> next{0};
+  unsigned n = (static_cast<unsigned>(getpid()) << 4) + next++;
+  return "127.162." + std::to_string((n / 250) & 0xffu) + "." + std::to_string(1 + n % 250);
+}
 
 // UDP sockets never share a port: with SO_REUSEADDR a second agent on
 // 161 would silently take the first one's requests.
@@ -92,28 +99,18 @@ std::string FakeSnmpAgent::reply(uint8_t state, const std::string& owner) {
          block;
 }
 
-FakeSnmpAgent::FakeSnmpAgent() {
-  // Port 161 is one per machine: the monitor tests of every build and
-  // every ctest run on it take turns (ctest's resource lock covers one run).
-  lockFd_ = open(kPortLock, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (lockFd_ >= 0) {
-    fchmod(lockFd_, 0666);
-    while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  // A test that just ended may still hold the port for a moment.
-  waitUntil([this] { return (fd_ = bound_socket(SOCK_DGRAM, 161, 0)) >= 0; }, 5);
+FakeSnmpAgent::FakeSnmpAgent() : host_(own_address()), otherHost_(own_address()) {
+  fd_ = bound_socket(SOCK_DGRAM, 161, 0, host_.c_str());
   if (fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) return;
-  // The whole of 127/8 is loopback on Linux: a second host to forge from.
-  otherAddressFd_ = bound_socket(SOCK_DGRAM, 161, 0, "127.0.0.2");
-  otherPortFd_ = bound_socket(SOCK_DGRAM, 0, 0);
+  otherAddressFd_ = bound_socket(SOCK_DGRAM, 161, 0, otherHost_.c_str());
+  otherPortFd_ = bound_socket(SOCK_DGRAM, 0, 0, host_.c_str());
   thread_ = std::thread([this] { serve(); });
 }
 
 FakeSnmpAgent::~FakeSnmpAgent() {
   stop_thread(wake_, &thread_);
-  for (int fd : {fd_, otherAddressFd_, otherPortFd_, lockFd_})
-    if (fd >= 0) close(fd);  // closing the lock's descriptor releases it
+  for (int fd : {fd_, otherAddressFd_, otherPortFd_})
+    if (fd >= 0) close(fd);
 }
 
 void FakeSnmpAgent::misbehave(Misbehaviour how, const std::string& owner) {
@@ -187,9 +184,9 @@ void FakeSnmpAgent::serve() {
   }
 }
 
-FakeDataPort::FakeDataPort() {
+FakeDataPort::FakeDataPort(const std::string& host) {
   // A small receive buffer: a held port soon stops the sender.
-  fd_ = bound_socket(SOCK_STREAM, 0, 4096);
+  fd_ = bound_socket(SOCK_STREAM, 0, 4096, host.c_str());
   if (fd_ < 0 || listen(fd_, 4) != 0 || pipe2(wake_, O_CLOEXEC) != 0) return;
   sockaddr_in a{};
   socklen_t len = sizeof a;

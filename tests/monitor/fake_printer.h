@@ -1,6 +1,7 @@
-// The network side of a printer, for tests: its SNMP agent on UDP
-// 127.0.0.1:161 (the port is fixed, so the tests run as root and one at a
-// time, across test runs too) and its raw data port on TCP.
+// The network side of a printer, for tests: its SNMP agent on UDP port 161
+// of a loopback address of its own (the port is fixed, so the tests run as
+// root; the address makes it the agent's alone) and its raw data port on
+// TCP.
 #pragma once
 
 #include <atomic>
@@ -32,7 +33,7 @@ bool waitUntil(const std::function<bool()>& cond, double seconds);
 class FakeSnmpAgent {
  public:
   // Ways a broken or hostile agent answers a GetRequest.  The three short
-  // or garbled replies come from 127.0.0.1:161 in place of the answer; the
+  // or garbled replies come from the agent's port 161 in place of the answer; the
   // forged ones carry a well-formed "cancelled" reply for the owner from
   // another source, followed by the answer (if any) from the right one.
   enum class Misbehaviour {
@@ -40,8 +41,8 @@ class FakeSnmpAgent {
     kOneByte,       // the cancel state byte alone
     kTail59,        // the last 59 bytes of a cancel reply: no state byte
     kGarbage1024,   // 1024 bytes of the cancel state, no owner, no NUL
-    kOtherAddress,  // forged from 127.0.0.2:161
-    kOtherPort,     // forged from 127.0.0.1, another port
+    kOtherAddress,  // forged from another address's port 161
+    kOtherPort,     // forged from the agent's address, another port
   };
 
   FakeSnmpAgent();
@@ -50,6 +51,10 @@ class FakeSnmpAgent {
   FakeSnmpAgent& operator=(const FakeSnmpAgent&) = delete;
 
   bool listening() const { return fd_ >= 0; }
+  // The printer's address ("127.162.x.y"): its URI names it, and the data
+  // port listens on it too.
+  const std::string& host() const { return host_; }
+  const std::string& otherHost() const { return otherHost_; }  // where kOtherAddress forges from
   void answer(uint8_t state, const std::string& owner);  // from now on
   void silence();                                        // no more answers
   void misbehave(Misbehaviour how, const std::string& owner);
@@ -67,10 +72,10 @@ class FakeSnmpAgent {
   void serve();
   void answer_get(const sockaddr_in& to);  // with mutex_ held
 
-  int lockFd_ = -1;          // held while the agent has port 161
+  std::string host_, otherHost_;
   int fd_ = -1;
-  int otherAddressFd_ = -1;  // 127.0.0.2:161
-  int otherPortFd_ = -1;     // 127.0.0.1:<any>
+  int otherAddressFd_ = -1;  // a second address of its own, port 161
+  int otherPortFd_ = -1;     // host_:<any>
   int wake_[2] = {-1, -1};
   std::atomic<int> gets_{0}, sets_{0}, malformed_{0}, misbehaved_{0};
   Misbehaviour how_ = Misbehaviour::kNone;
@@ -87,7 +92,7 @@ class FakeSnmpAgent {
 // buffers fill and the job waits.
 class FakeDataPort {
  public:
-  FakeDataPort();
+  explicit FakeDataPort(const std::string& host = "127.0.0.1");
   ~FakeDataPort();
   FakeDataPort(const FakeDataPort&) = delete;
   FakeDataPort& operator=(const FakeDataPort&) = delete;

@@ -108,7 +108,7 @@ void expectWhole(const std::string& out, int pages = kPages) {
 class MonitorProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+    ASSERT_TRUE(agent.listening()) << "UDP port 161 needs root";
     testing_support::CupsdSetup setup;
     setup.filters = {jwtest::binPath("jobwrapper")};
     setup.systemBackends = {"socket", "usb"};
@@ -226,7 +226,7 @@ class NetworkProcessTest : public MonitorProcessTest {
   void SetUp() override {
     MonitorProcessTest::SetUp();
     if (HasFatalFailure()) return;
-    addQueue("socket://127.0.0.1:" + std::to_string(port.port()));
+    addQueue("socket://" + agent.host() + ":" + std::to_string(port.port()));
     jwtest::writeFile(dir.file("job.ps"), postScriptJob());
     chmod(dir.path().c_str(), 0755);  // cupsd reads the file as the submitting user
   }
@@ -243,7 +243,7 @@ class NetworkProcessTest : public MonitorProcessTest {
     return id;
   }
 
-  monitortest::FakeDataPort port;
+  monitortest::FakeDataPort port{agent.host()};
 };
 
 TEST_F(NetworkProcessTest, AJobPrintsWholeUnlessThePrinterCancelsItForThisHost) {
@@ -259,7 +259,7 @@ TEST_F(NetworkProcessTest, AJobPrintsWholeUnlessThePrinterCancelsItForThisHost) 
         << cupsd->jobLog(id);
   }
   std::string log = cupsd->jobLog(1);
-  EXPECT_NE(log.find("uri:socket://127.0.0.1:" + std::to_string(port.port())), std::string::npos)
+  EXPECT_NE(log.find("uri:socket://" + agent.host() + ":" + std::to_string(port.port())), std::string::npos)
       << log;
 }
 
@@ -287,7 +287,7 @@ TEST_F(NetworkProcessTest, ACancelOnThePrinterEndsTheJobAtThePageAfterTheNextQue
 TEST_F(MonitorProcessTest, NoGarbledOrForgedReplyCancelsTheJobOrHoldsItsEndBack) {
   using How = monitortest::FakeSnmpAgent::Misbehaviour;
   constexpr int kSmallJob = 40;  // about 850 KB: far more than a pipe holds
-  addQueue("socket://127.0.0.1:9100");
+  addQueue("socket://" + agent.host() + ":9100");
   jwtest::writeFile(dir.file("job.ps"), pjlJob(kSmallJob));
   const std::vector<std::string> argv = {jwtest::binPath(kProgram), "42", "alice", "t", "1",
                                          "PageSize=A4", dir.file("job.ps")};
@@ -299,13 +299,13 @@ TEST_F(MonitorProcessTest, NoGarbledOrForgedReplyCancelsTheJobOrHoldsItsEndBack)
   // silent agent leaves the thread waiting for one when the job ends.
   const struct {
     How how;
-    const char* seen;
+    std::string seen;
   } cases[] = {
-      {How::kNone, nullptr},
+      {How::kNone, ""},
       {How::kOneByte, "nRecv = 1\n"},
       {How::kTail59, "nRecv = 59\n"},
       {How::kGarbage1024, "nRecv = 1024\n"},
-      {How::kOtherAddress, "<SNMP> datagram from 127.0.0.2:161 ignored, not the printer\n"},
+      {How::kOtherAddress, "<SNMP> datagram from " + agent.otherHost() + ":161 ignored, not the printer\n"},
       {How::kOtherPort, "ignored, not the printer\n"},
   };
   for (const auto& c : cases) {
@@ -315,7 +315,7 @@ TEST_F(MonitorProcessTest, NoGarbledOrForgedReplyCancelsTheJobOrHoldsItsEndBack)
     jwtest::Child child(argv, o);
     std::string out = child.read(4096);
     ASSERT_TRUE(waitUntil([&] { return agent.getRequests() > asked; }, 5)) << child.errText();
-    if (c.seen != nullptr) {
+    if (!c.seen.empty()) {
       EXPECT_TRUE(waitUntil([&] { return child.errText().find(c.seen) != std::string::npos; }, 3))
           << child.errText();
     }
@@ -336,14 +336,14 @@ namespace {
 
 TEST(KeepAliveProcessTest, TheColourRoadKeepsTheLinkUpWhileCopyingAndJoinsAtTheEnd) {
   monitortest::FakeSnmpAgent agent;
-  ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+  ASSERT_TRUE(agent.listening()) << "UDP port 161 needs root";
   jwtest::TempDir dir;
   std::string pdf = jwtest::makePdf(dir.path(), 30);
   std::vector<std::string> argv = {jwtest::binPath(kProgram), "42", "alice", "t", "1", "", pdf};
   jwtest::ProcessOptions o;
   o.argv0 = "tesvel";
   o.env = {"PPD=" + jwtest::ppdPath("tpc8010"), "TMPDIR=" + dir.path(), kTsanOptions,
-           paceEnv(500, 200, 2000), "DEVICE_URI=socket://127.0.0.1:9100"};
+           paceEnv(500, 200, 2000), "DEVICE_URI=socket://" + agent.host() + ":9100"};
   int sent = 0;
   {
     // The output is held until the thread has sent three times.

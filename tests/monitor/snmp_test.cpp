@@ -1,5 +1,5 @@
 // The SNMP exchange and the address of a network printer, against the
-// fake agent on 127.0.0.1:161.
+// fake agent on port 161 of its own loopback address.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,7 +18,7 @@ constexpr int kReplyWaitMs = 300;  // the test pace's reply wait
 class SnmpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+    ASSERT_TRUE(agent.listening()) << "UDP port 161 needs root";
     jw::MonitorPace pace;
     pace.replyWaitMs = kReplyWaitMs;
     jw::set_monitor_pace(pace);
@@ -34,7 +34,7 @@ class SnmpTest : public ::testing::Test {
 
 TEST_F(SnmpTest, AnAnsweringPrinterGivesItsReplyAfterOneRequest) {
   agent.answer(0x86, "host-a");
-  ASSERT_EQ(jw::SendSNMPCmd("127.0.0.1", reply, &count), 1);
+  ASSERT_EQ(jw::SendSNMPCmd(agent.host().c_str(), reply, &count), 1);
   std::string expected = FakeSnmpAgent::reply(0x86, "host-a");
   ASSERT_EQ(count, static_cast<int>(expected.size()));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), count), expected);
@@ -49,7 +49,7 @@ TEST_F(SnmpTest, AForgedReplyFromAnotherAddressOrPortIsDroppedAndThePrintersOwnT
     int before = agent.misbehaved();
     count = 0;
     testing::internal::CaptureStderr();
-    ASSERT_EQ(jw::SendSNMPCmd("127.0.0.1", reply, &count), 1);
+    ASSERT_EQ(jw::SendSNMPCmd(agent.host().c_str(), reply, &count), 1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(agent.misbehaved(), before + 1) << "the forgery went out first";
     std::string expected = FakeSnmpAgent::reply(0x03, "host-a");
@@ -61,7 +61,7 @@ TEST_F(SnmpTest, AForgedReplyFromAnotherAddressOrPortIsDroppedAndThePrintersOwnT
 
 TEST_F(SnmpTest, ASilentPrinterCostsTwoReplyWaitsAndNoMore) {
   testing::internal::CaptureStderr();
-  EXPECT_EQ(jw::SendSNMPCmd("127.0.0.1", reply, &count), 0);
+  EXPECT_EQ(jw::SendSNMPCmd(agent.host().c_str(), reply, &count), 0);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_LE(count, 0);
   // Each reply wait ends with the count received: two waits, three sends.

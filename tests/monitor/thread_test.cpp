@@ -42,7 +42,7 @@ jw::MonitorPace pace(int turnMs, int keepAliveMs, int usbHoldMs, int replyWaitMs
 class ThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(agent.listening()) << "UDP 127.0.0.1:161 needs root";
+    ASSERT_TRUE(agent.listening()) << "UDP port 161 needs root";
     jw::resetWrapperState();
     jw::set_monitor_pace(pace(20, 50, 20, 500));
     setenv("FAKE_USB_LOG", dir.file("usb.log").c_str(), 1);
@@ -59,13 +59,15 @@ class ThreadTest : public ::testing::Test {
   }
   bool cancelled() const { return jw::g_wrap.cancel_job.load() == 1; }
   std::string usbLog() const { return testing_support::readFile(dir.file("usb.log")); }
-  void start(const char* uri) {
-    snprintf(arg.uri, sizeof arg.uri, "%s", uri);
+  // The printer: the agent's address, its data port never reached.
+  std::string printerUri() const { return "socket://" + agent.host() + ":9100"; }
+  void start(const std::string& uri) {
+    snprintf(arg.uri, sizeof arg.uri, "%s", uri.c_str());
     jw::Printer_cancle_query_tread(&arg);
     ASSERT_NE(jw::g_wrap.queryThread, 0u);
   }
-  void startKeepAlive(const char* uri) {
-    setenv("DEVICE_URI", uri, 1);
+  void startKeepAlive(const std::string& uri) {
+    setenv("DEVICE_URI", uri.c_str(), 1);
     const char* argv[7] = {"tesvel"};
     jw::CreateDammyThread(argv);
     ASSERT_NE(jw::g_wrap.dummyThread, 0u);
@@ -78,7 +80,7 @@ class ThreadTest : public ::testing::Test {
 
 TEST_F(ThreadTest, ANetworkCancelForOurOwnerIsSeenAtTheNextQueryAndEndsTheThread) {
   agent.answer(0x86, "someone-else");
-  start("socket://127.0.0.1:9100");
+  start(printerUri());
   ASSERT_TRUE(waitUntil([&] { return agent.getRequests() >= 2; }, 4));
   EXPECT_FALSE(cancelled()) << "another machine's job was cancelled";
   agent.answer(0x86, "builder-7");
@@ -93,7 +95,7 @@ TEST_F(ThreadTest, ANetworkCancelForOurOwnerIsSeenAtTheNextQueryAndEndsTheThread
 TEST_F(ThreadTest, TheStatusThreadEndsAtOnceWhenTheJobEnds) {
   // The agent stays silent: the thread waits for a reply, then pauses.
   jw::set_monitor_pace(pace(20, kLongMs, kLongMs, kLongMs));
-  start("socket://127.0.0.1:9100");
+  start(printerUri());
   ASSERT_TRUE(waitUntil([&] { return agent.getRequests() >= 1; }, 4));
   auto stop = Clock::now();
   jw::stop_status_thread();
@@ -125,7 +127,7 @@ TEST_F(ThreadTest, AUsbStatusOfSixCancelsAndAFailedReadDoesNot) {
 }
 
 TEST_F(ThreadTest, TheKeepAliveSendsAfterEveryPauseAndIsJoinedAtOnce) {
-  startKeepAlive("socket://127.0.0.1:9100");
+  startKeepAlive(printerUri());
   ASSERT_TRUE(waitUntil([&] { return agent.setRequests() >= 3; }, 4));
   jw::pthread_dammy_join();
   EXPECT_EQ(jw::g_wrap.dummyThread, 0u);
@@ -134,7 +136,7 @@ TEST_F(ThreadTest, TheKeepAliveSendsAfterEveryPauseAndIsJoinedAtOnce) {
   // One SetRequest, then a pause far longer than the test: the join cuts it.
   jw::resetWrapperState();
   jw::set_monitor_pace(pace(20, kLongMs, 20, 500));
-  startKeepAlive("socket://127.0.0.1:9100");
+  startKeepAlive(printerUri());
   ASSERT_TRUE(waitUntil([&] { return agent.setRequests() == sent + 1; }, 4));
   auto join = Clock::now();
   jw::pthread_dammy_join();

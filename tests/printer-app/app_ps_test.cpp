@@ -233,9 +233,9 @@ std::string host_name() {
 TEST_F(AppPostScript, ACancelOnTheNetworkPrintersPanelEndsTheJobCancelledAtAPageBoundary) {
   monitortest::FakeSnmpAgent agent;
   ASSERT_TRUE(agent.listening()) << "the test needs UDP port 161 (root)";
-  monitortest::FakeDataPort port;
+  monitortest::FakeDataPort port(agent.host());
   ProcessResult add = server_->app({"add", "-d", "panel", "-m", "tesvel_ps_tp5010", "-v",
-                                    "socket://127.0.0.1:" + std::to_string(port.port())});
+                                    "socket://" + agent.host() + ":" + std::to_string(port.port())});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
   agent.answer(0x03, host_name());  // printing
   port.hold(true);
