@@ -148,26 +148,21 @@ TEST_F(AppFidelity, AValueThePrinterLacksIsRefusedWithFidelityAndReplacedByTheDe
 }
 
 // The attribute names of a Get-Printer-Attributes answer for `requested`.
-std::set<std::string> answer_names(int port, const std::vector<const char*>& requested) {
+std::set<std::string> answer_names(const AppServer& server, const std::vector<const char*>& requested) {
   std::set<std::string> names;
-  http_t* http = connectLoopback(port);
-  if (!http) return names;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-  std::string uri = "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print/p";
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                static_cast<int>(requested.size()), nullptr, requested.data());
-  ipp_t* response = cupsDoRequest(http, request, "/ipp/print/p");
+  ipp_t* response = server.ask("p", IPP_OP_GET_PRINTER_ATTRIBUTES, [&](ipp_t* request) {
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(requested.size()), nullptr, requested.data());
+  });
   for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response))
     if (ippGetGroupTag(a) == IPP_TAG_PRINTER && ippGetName(a)) names.insert(ippGetName(a));
   ippDelete(response);
-  httpClose(http);
   return names;
 }
 
 TEST_F(AppFidelity, AllWithMediaColDatabaseAnswersEverythingAllAnswersAndTheDatabase) {
-  std::set<std::string> all = answer_names(server_.port(), {"all"});
-  std::set<std::string> cups = answer_names(server_.port(), {"all", "media-col-database"});
+  std::set<std::string> all = answer_names(server_, {"all"});
+  std::set<std::string> cups = answer_names(server_, {"all", "media-col-database"});
   for (const char* name : {"print-darkness-supported", "printer-input-tray", "tesvel-negative-print-supported"})
     EXPECT_EQ(all.count(name), 1u) << name;
   EXPECT_EQ(all.count("media-col-database"), 0u);

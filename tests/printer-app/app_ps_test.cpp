@@ -262,24 +262,6 @@ TEST_F(AppPostScript, ACancelOnTheNetworkPrintersPanelEndsTheJobCancelledAtAPage
   EXPECT_LT(countOf(sent, "\n%%Page: "), 400u);
 }
 
-// One attribute of a job, asked in-process (an ipptool run takes longer
-// than the moment it is asked for).
-std::string job_attribute(int port, const std::string& printer, int id, const char* name) {
-  http_t* http = connectLoopback(port);
-  if (http == nullptr) return "";
-  ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  std::string uri = "ipp://localhost:" + std::to_string(port) + "/ipp/print/" + printer;
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-  ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
-  ipp_t* resp = cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str());
-  char text[256] = "";
-  if (ipp_attribute_t* a = ippFindAttribute(resp, name, IPP_TAG_ZERO)) ippAttributeString(a, text, sizeof text);
-  ippDelete(resp);
-  httpClose(http);
-  return text;
-}
-
 // A job its user cancels gets SIGTERM through to jobwrapper, which ends
 // the output at a page boundary with the trailer: the job ends cancelled,
 // and not as one cancelled on the printer.
@@ -299,12 +281,12 @@ TEST_F(AppPostScript, AJobCancelledByItsUserEndsAtAPageBoundaryWithTheTrailer) {
   int id = server_->submit("user", file("long.ps", long_postscript(400)), "application/postscript");
   ASSERT_GT(id, 0);
   ASSERT_TRUE(monitortest::waitUntil(
-      [&] { return std::atoi(job_attribute(server_->port(), "user", id, "job-impressions-completed").c_str()) > 0; },
+      [&] { return std::atoi(server_->jobAttribute("user", id, "job-impressions-completed").c_str()) > 0; },
       60)) << server_->log();
   int cancelStatus = -1;
   std::thread cancel([&] { cancelStatus = server_->app({"cancel", "-d", "user", "-j", std::to_string(id)}).exitStatus; });
   bool seen = monitortest::waitUntil([&] {
-    return job_attribute(server_->port(), "user", id, "job-state-reasons").find("processing-to-stop-point") !=
+    return server_->jobAttribute("user", id, "job-state-reasons").find("processing-to-stop-point") !=
            std::string::npos;
   }, 60);
   port.hold(false);

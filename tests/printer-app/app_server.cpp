@@ -330,27 +330,61 @@ bool AppServer::running() const {
 
 std::string AppServer::log() const { return readFile(dir_.file("log")); }
 
+ipp_t* AppServer::ask(const std::string& printer, ipp_op_t op, const std::function<void(ipp_t*)>& fill,
+                      int seconds) const {
+  http_t* http = connectLoopback(port_);
+  if (http == nullptr) return nullptr;
+  httpSetTimeout(http, seconds, nullptr, nullptr);  // no callback: a timeout ends the request
+  ipp_t* req = ippNewRequest(op);
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri(printer).c_str());
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  if (fill) fill(req);
+  ipp_t* resp = cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str());
+  httpClose(http);
+  return resp;
+}
+
+namespace {
+
+// One attribute of an answer as ippAttributeString gives it ("" when
+// absent); the answer is deleted.  `answered` says whether it was one.
+std::string attribute_of(ipp_t* resp, const char* name, bool* answered = nullptr) {
+  char text[1024] = "";
+  bool ok = resp != nullptr && ippGetStatusCode(resp) == IPP_STATUS_OK;
+  if (answered) *answered = ok;
+  if (ipp_attribute_t* a = ok ? ippFindAttribute(resp, name, IPP_TAG_ZERO) : nullptr)
+    ippAttributeString(a, text, sizeof text);
+  ippDelete(resp);
+  return text;
+}
+
+}  // namespace
+
 std::string AppServer::printerAttribute(const std::string& printer, const std::string& name, int seconds,
                                         bool* answered) const {
+  ipp_t* resp = ask(printer, IPP_OP_GET_PRINTER_ATTRIBUTES, [&](ipp_t* req) {
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name.c_str());
+  }, seconds);
+  return attribute_of(resp, name.c_str(), answered);
+}
+
+std::string AppServer::waitForPrinterAttribute(const std::string& printer, const std::string& name,
+                                               const std::string& expected, int seconds) const {
   std::string value;
-  if (answered) *answered = false;
-  http_t* http = connectLoopback(port_);
-  if (http == nullptr) return value;
-  httpSetTimeout(http, seconds, nullptr, nullptr);  // no callback: a timeout ends the request
-  ipp_t* req = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri(printer).c_str());
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name.c_str());
-  ipp_t* resp = cupsDoRequest(http, req, ("/ipp/print/" + printer).c_str());
-  if (resp != nullptr && ippGetStatusCode(resp) == IPP_STATUS_OK) {
-    if (answered) *answered = true;
-    char text[1024] = "";
-    if (ipp_attribute_t* a = ippFindAttribute(resp, name.c_str(), IPP_TAG_ZERO))
-      ippAttributeString(a, text, sizeof text);
-    value = text;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+       std::chrono::steady_clock::now() < end;) {
+    value = printerAttribute(printer, name);
+    if (value == expected) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ippDelete(resp);
-  httpClose(http);
   return value;
+}
+
+std::string AppServer::jobAttribute(const std::string& printer, int id, const char* name) const {
+  return attribute_of(ask(printer, IPP_OP_GET_JOB_ATTRIBUTES, [&](ipp_t* req) {
+    ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+  }), name);
 }
 
 std::string AppServer::adminPassword() const {

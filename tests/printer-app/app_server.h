@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,17 @@ class AppServer {
   // `seconds`; `answered` says whether an answer came.
   std::string printerAttribute(const std::string& printer, const std::string& name, int seconds = 30,
                                bool* answered = nullptr) const;
+  // Polls the printer's attribute until it reads `expected` or `seconds`
+  // pass: what it read last.
+  std::string waitForPrinterAttribute(const std::string& printer, const std::string& name,
+                                      const std::string& expected, int seconds = deadlineSeconds(20)) const;
+  // One attribute of a job, the same way.
+  std::string jobAttribute(const std::string& printer, int id, const char* name) const;
+  // A request to the printer: `op` with its printer-uri and user name, then
+  // what `fill` adds, sent over a connection of its own that gives up after
+  // `seconds`.  The answer (nullptr when none came), for the caller to delete.
+  ipp_t* ask(const std::string& printer, ipp_op_t op, const std::function<void(ipp_t*)>& fill = {},
+             int seconds = 30) const;
   // The administrator password the server made at its first start.
   std::string adminPassword() const;
 

@@ -45,19 +45,15 @@ std::vector<int> submit_many(const AppServer& server, const std::string& file, i
 // Get-Jobs: how many jobs the printer lists, "completed" (ended) or
 // "not-completed"; -1 when it does not answer.
 int job_count(const AppServer& server, const char* which) {
-  http_t* http = connectLoopback(server.port());
-  if (http == nullptr) return -1;
-  ipp_t* req = ippNewRequest(IPP_OP_GET_JOBS);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.printerUri("p").c_str());
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
-  ipp_t* resp = cupsDoRequest(http, req, "/ipp/print/p");
+  ipp_t* resp = server.ask("p", IPP_OP_GET_JOBS, [&](ipp_t* req) {
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+  });
   int count = resp != nullptr && ippGetStatusCode(resp) == IPP_STATUS_OK ? 0 : -1;
   for (ipp_attribute_t* a = ippFindAttribute(resp, "job-id", IPP_TAG_INTEGER); a != nullptr;
        a = ippFindNextAttribute(resp, "job-id", IPP_TAG_INTEGER))
     ++count;
   ippDelete(resp);
-  httpClose(http);
   return count;
 }
 

@@ -18,19 +18,6 @@ using namespace testing_support;
 
 namespace {
 
-// Polls one printer attribute until it reads `expected`: the status watch
-// asks the printer in the background.
-std::string wait_for_attribute(const AppServer& server, const std::string& printer, const std::string& name,
-                               const std::string& expected) {
-  std::string value;
-  for (int i = 0; i < deadlineSeconds(20) * 4; ++i) {
-    value = server.printerAttribute(printer, name);
-    if (value == expected) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
-  return value;
-}
-
 // A web page as the administrator sees it (GET, or POST of a form): its text.
 std::string web_page(const AppServer& server, const std::string& path, const std::string& form = "") {
   http_t* http = connectLoopback(server.port());
@@ -69,7 +56,7 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   ProcessResult add = server.app({"add", "-d", "net", "-m", "tesvel_tz3010", "-v", mib.uri()});
   ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
 
-  EXPECT_EQ(wait_for_attribute(server, "net", "marker-levels", "100"), "100");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "marker-levels", "100"), "100");
   EXPECT_EQ(server.printerAttribute("net", "printer-state-reasons"), "none");
   EXPECT_EQ(server.printerAttribute("net", "marker-names"), "Black Toner");
   EXPECT_EQ(server.printerAttribute("net", "printer-supply"),
@@ -80,23 +67,24 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   // hrPrinterDetectedErrorState: jammed 0x0400, low toner 0x2000.
   mib.setErrorState(0x0400 | 0x2000);
   mib.setTonerLevel(5);
-  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "media-jam,toner-low"), "media-jam,toner-low");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "media-jam,toner-low"),
+            "media-jam,toner-low");
   EXPECT_EQ(server.printerAttribute("net", "marker-levels"), "5");
   // No paper 0x4000, door open 0x0800, offline 0x0200, no toner 0x1000.
   mib.setErrorState(0x4000 | 0x0800 | 0x0200 | 0x1000);
   const std::string many = "media-empty,offline,toner-empty,door-open";
-  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", many), many);
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", many), many);
   // The page says each once, in one sentence, and follows the printer.
   std::string page = web_page(server, "/net/");
   EXPECT_NE(page.find(", Out of paper, Offline, "), std::string::npos) << page;
   EXPECT_EQ(page.find(".."), std::string::npos);
   EXPECT_NE(page.find("<meta http-equiv=\"refresh\""), std::string::npos);
   mib.setErrorState(0);
-  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "none"), "none");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "none"), "none");
 
   // A level the printer does not know is no level: no supplies, no page.
   mib.setTonerLevel(-2);
-  EXPECT_EQ(wait_for_attribute(server, "net", "marker-levels", ""), "");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "marker-levels", ""), "");
   EXPECT_EQ(server.printerAttribute("net", "printer-supply-info-uri"), "");
   EXPECT_EQ(web_page(server, "/net/").find("/net/supplies"), std::string::npos);
 
@@ -109,7 +97,7 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   bool answered = false;
   EXPECT_EQ(server.printerAttribute("net", "printer-name", 10, &answered), "net");
   EXPECT_TRUE(answered);
-  EXPECT_EQ(wait_for_attribute(server, "net", "printer-state-reasons", "offline"), "offline");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "offline"), "offline");
   EXPECT_EQ(server.printerAttribute("net", "printer-state-message").rfind("The printer is offline.", 0), 0u);
   // Nor does such a printer hold the server's start: a request that does
   // not ask for the printer's state is answered in time.
@@ -157,13 +145,13 @@ TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusSh
   } kPort[] = {{0x18, "none"}, {0x38, "media-empty"}, {0x08, "offline"}, {0x10, "other"}, {0x18, "none"}};
   for (const auto& p : kPort) {
     set_port_status(p.bits);
-    EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", p.reasons), p.reasons)
+    EXPECT_EQ(server_.waitForPrinterAttribute(printer, "printer-state-reasons", p.reasons), p.reasons)
         << "port status " << static_cast<int>(p.bits);
   }
   // Mid-job: out of paper, the printer takes nothing and the job waits,
   // told why through the job's own device; paper back, it goes on.
   set_port_status(0x38);
-  EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", "media-empty"), "media-empty");
+  EXPECT_EQ(server_.waitForPrinterAttribute(printer, "printer-state-reasons", "media-empty"), "media-empty");
   int id = server_.submit(printer, dir_.file("page.pdf"), "application/pdf");
   ASSERT_GT(id, 0);
   AppJob waiting;
@@ -175,7 +163,7 @@ TEST_F(UsbPrinterTest, APrinterPluggedInAtTheFirstStartAppearsAndItsPortStatusSh
   EXPECT_EQ(waiting.message, "The printer is out of paper.");
   auto back = std::chrono::steady_clock::now();
   set_port_status(0x18);
-  EXPECT_EQ(wait_for_attribute(server_, printer, "printer-state-reasons", "none"), "none");
+  EXPECT_EQ(server_.waitForPrinterAttribute(printer, "printer-state-reasons", "none"), "none");
   std::printf("USB paper back shown after %.1f s\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count());
   EXPECT_EQ(server_.waitForEnd(printer, id, deadlineSeconds(120)).state, "completed");

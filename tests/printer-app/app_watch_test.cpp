@@ -28,50 +28,19 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-// Polls the printer's reasons until they read `expected` or `seconds` pass.
-std::string wait_for_reasons(const AppServer& server, const std::string& printer, const std::string& expected,
-                             int seconds) {
-  std::string value;
-  for (auto end = Clock::now() + std::chrono::seconds(seconds); Clock::now() < end;) {
-    value = server.printerAttribute(printer, "printer-state-reasons");
-    if (value == expected) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return value;
-}
-
-// A request to the printer: its operation group first, as IPP wants it.
-ipp_t* request_to(const AppServer& server, const std::string& printer, ipp_op_t op) {
-  ipp_t* request = ippNewRequest(op);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.printerUri(printer).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "watcher");
-  return request;
-}
-
-ipp_t* ask(const AppServer& server, const std::string& printer, ipp_t* request) {
-  http_t* http = connectLoopback(server.port());
-  ipp_t* response = http ? cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str()) : nullptr;
-  if (http == nullptr) ippDelete(request);
-  httpClose(http);
-  return response;
-}
-
-std::string job_attribute(const AppServer& server, const std::string& printer, int id, const char* name) {
-  ipp_t* request = request_to(server, printer, IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-  ipp_t* response = ask(server, printer, request);
-  char text[1024] = "";
-  if (ipp_attribute_t* a = ippFindAttribute(response, name, IPP_TAG_ZERO)) ippAttributeString(a, text, sizeof text);
-  ippDelete(response);
-  return text;
+// The fake network printer, added to a started server as `name`.
+void add_network_printer(const AppServer& server, const FakePrinterMib& mib, const std::string& name) {
+  ASSERT_TRUE(mib.listening());
+  ASSERT_TRUE(server.ready()) << server.log();
+  ASSERT_EQ(server.app({"add", "-d", name, "-m", "tesvel_tz3010", "-v", mib.uri()}).exitStatus, 0);
 }
 
 int subscribe(const AppServer& server, const std::string& printer) {
-  ipp_t* request = request_to(server, printer, IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
-  ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
-  const char* events[] = {"printer-state-changed", "job-state-changed"};
-  ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", 2, nullptr, events);
-  ipp_t* response = ask(server, printer, request);
+  ipp_t* response = server.ask(printer, IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, [](ipp_t* request) {
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
+    const char* events[] = {"printer-state-changed", "job-state-changed"};
+    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", 2, nullptr, events);
+  });
   int id = ippGetInteger(ippFindAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER), 0);
   if (id == 0) std::printf("Create-Printer-Subscriptions: %s\n", cupsLastErrorString());
   ippDelete(response);
@@ -83,11 +52,11 @@ using Event = std::map<std::string, std::string>;
 
 std::vector<Event> notifications(const AppServer& server, const std::string& printer, int sub, int from,
                                  bool wait = false) {
-  ipp_t* request = request_to(server, printer, IPP_OP_GET_NOTIFICATIONS);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", sub);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers", from);
-  if (wait) ippAddBoolean(request, IPP_TAG_OPERATION, "notify-wait", 1);
-  ipp_t* response = ask(server, printer, request);
+  ipp_t* response = server.ask(printer, IPP_OP_GET_NOTIFICATIONS, [&](ipp_t* request) {
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", sub);
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers", from);
+    if (wait) ippAddBoolean(request, IPP_TAG_OPERATION, "notify-wait", 1);
+  }, 60);
   std::vector<Event> events;
   bool open = false;
   for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
@@ -119,10 +88,8 @@ std::string noise_raster() {
 
 TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriberSeesItAllInOrder) {
   FakePrinterMib mib;
-  ASSERT_TRUE(mib.listening());
   AppServer server({"idle-status-seconds=3"});  // the notify-wait check at the end: an idle printer
-  ASSERT_TRUE(server.ready()) << server.log();
-  ASSERT_EQ(server.app({"add", "-d", "net", "-m", "tesvel_tz3010", "-v", mib.uri()}).exitStatus, 0);
+  ASSERT_NO_FATAL_FAILURE(add_network_printer(server, mib, "net"));
   int sub = subscribe(server, "net");
   ASSERT_GT(sub, 0);
   TempDir dir;
@@ -136,7 +103,8 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
        mib.ranOutAt() == Clock::time_point() && Clock::now() < end;)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_NE(mib.ranOutAt(), Clock::time_point()) << server.log();
-  EXPECT_EQ(wait_for_reasons(server, "net", "media-empty", deadlineSeconds(10)), "media-empty");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "media-empty", deadlineSeconds(10)),
+            "media-empty");
   double shown = seconds_since(mib.ranOutAt());
   std::printf("paper out shown after %.1f s\n", shown);
   EXPECT_LT(shown, 5.0 * kDeadlineScale + 2);
@@ -144,18 +112,18 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
   // with the printer, so the job is the server's first, 1.
   const int job = 1;
   EXPECT_EQ(server.printerAttribute("net", "printer-state-message"), "The printer is out of paper.");
-  EXPECT_EQ(job_attribute(server, "net", job, "job-state-reasons").find("printer-stopped") != std::string::npos, true);
-  EXPECT_EQ(job_attribute(server, "net", job, "job-state-message"), "The printer is out of paper.");
+  EXPECT_EQ(server.jobAttribute("net", job, "job-state-reasons").find("printer-stopped") != std::string::npos, true);
+  EXPECT_EQ(server.jobAttribute("net", job, "job-state-message"), "The printer is out of paper.");
   // The printer takes nothing meanwhile, and the job waits: neither
   // completed nor aborted.
   long held = mib.dataBytes();
   std::this_thread::sleep_for(std::chrono::seconds(3));
   EXPECT_EQ(mib.dataBytes(), held);
-  EXPECT_EQ(job_attribute(server, "net", job, "job-state"), "processing");
+  EXPECT_EQ(server.jobAttribute("net", job, "job-state"), "processing");
 
   mib.setErrorState(0);
   Clock::time_point back = Clock::now();
-  EXPECT_EQ(wait_for_reasons(server, "net", "none", deadlineSeconds(10)), "none");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "none", deadlineSeconds(10)), "none");
   double cleared = seconds_since(back);
   std::printf("paper back shown after %.1f s\n", cleared);
   EXPECT_LT(cleared, 5.0 * kDeadlineScale + 2);
@@ -164,7 +132,7 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
   AppJob end = server.waitForEnd("net", job, deadlineSeconds(120));
   EXPECT_EQ(end.state, "completed") << end.message;
   std::printf("job of %ld bytes ended at %.1f s\n", mib.dataBytes(), seconds_since(start));
-  EXPECT_EQ(job_attribute(server, "net", job, "job-state-reasons").find("printer-stopped"), std::string::npos);
+  EXPECT_EQ(server.jobAttribute("net", job, "job-state-reasons").find("printer-stopped"), std::string::npos);
   // One connection to the data port: the job's.  Status never used it.
   EXPECT_EQ(mib.dataConnections(), 1);
   EXPECT_EQ(mib.emptyDataConnections(), 0);
@@ -203,7 +171,8 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
   EXPECT_NE(waited.back()["printer-state-reasons"].find("media-jam"), std::string::npos);
   // A change of reasons alone (the message stays the jam's) is an event too.
   mib.setErrorState(0x0400 | 0x2000);  // and low toner
-  EXPECT_EQ(wait_for_reasons(server, "net", "media-jam,toner-low", deadlineSeconds(10)), "media-jam,toner-low");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "media-jam,toner-low", deadlineSeconds(10)),
+            "media-jam,toner-low");
   std::vector<Event> later = notifications(server, "net", sub, next);
   ASSERT_FALSE(later.empty());
   EXPECT_EQ(later.back()["printer-state-reasons"], "media-jam,toner-low");
@@ -218,18 +187,17 @@ TEST(AppWatch, PaperOutMidJobShowsAndClearsWhileTheJobWaitsAndAPullingSubscriber
 // a printer that reports nothing wrong, and prints the job once put right.
 TEST(AppWatch, PaperOutAfterTheLastByteIsWaitedForAndTheJobPrints) {
   FakePrinterMib mib;
-  ASSERT_TRUE(mib.listening());
   AppServer server;
-  ASSERT_TRUE(server.ready()) << server.log();
-  ASSERT_EQ(server.app({"add", "-d", "net", "-m", "tesvel_tz3010", "-v", mib.uri()}).exitStatus, 0);
+  ASSERT_NO_FATAL_FAILURE(add_network_printer(server, mib, "net"));
   TempDir dir;
   writeFile(dir.file("page.pdf"), makePdf(1));
   mib.runOutOfPaperAfter(1);
   int job = server.submit("net", dir.file("page.pdf"), "application/pdf");
   ASSERT_GT(job, 0) << server.log();
-  EXPECT_EQ(wait_for_reasons(server, "net", "media-empty", deadlineSeconds(20)), "media-empty");
+  EXPECT_EQ(server.waitForPrinterAttribute("net", "printer-state-reasons", "media-empty", deadlineSeconds(20)),
+            "media-empty");
   std::this_thread::sleep_for(std::chrono::seconds(33));
-  EXPECT_EQ(job_attribute(server, "net", job, "job-state"), "processing");
+  EXPECT_EQ(server.jobAttribute("net", job, "job-state"), "processing");
   mib.setErrorState(0);
   AppJob end = server.waitForEnd("net", job, deadlineSeconds(60));
   EXPECT_EQ(end.state, "completed") << end.message << server.log();
@@ -242,10 +210,8 @@ TEST(AppWatch, PaperOutAfterTheLastByteIsWaitedForAndTheJobPrints) {
 // message (CUPS 2.4's backend keeps a bare "media-empty" to itself).
 TEST(AppWatch, ACupsDriverlessQueueShowsWhyThePrinterWaitsWhileTheJobWaits) {
   FakePrinterMib mib;
-  ASSERT_TRUE(mib.listening());
   AppServer server;
-  ASSERT_TRUE(server.ready()) << server.log();
-  ASSERT_EQ(server.app({"add", "-d", "office", "-m", "tesvel_tz3010", "-v", mib.uri()}).exitStatus, 0);
+  ASSERT_NO_FATAL_FAILURE(add_network_printer(server, mib, "office"));
   CupsdSetup setup;
   setup.systemBackends = {"ipp"};
   PrivateCupsd cupsd(setup);
@@ -287,12 +253,13 @@ TEST(AppWatch, APrinterThatRefusesConnectionsIsOfflineNotPausedWhileTheJobWaits)
   writeFile(dir.file("one.pdf"), makePdf(1));
   int id = server.submit("gone", dir.file("one.pdf"), "application/pdf");
   ASSERT_GT(id, 0);
-  EXPECT_EQ(wait_for_reasons(server, "gone", "offline", deadlineSeconds(30)), "offline") << server.log();
+  EXPECT_EQ(server.waitForPrinterAttribute("gone", "printer-state-reasons", "offline", deadlineSeconds(30)),
+            "offline") << server.log();
   EXPECT_EQ(server.printerAttribute("gone", "printer-state"), "processing");
   EXPECT_EQ(server.printerAttribute("gone", "printer-state-message"),
             "Cannot reach the printer: trying again every 5 seconds.");
-  EXPECT_EQ(job_attribute(server, "gone", id, "job-state-reasons"), "printer-stopped");
-  EXPECT_EQ(job_attribute(server, "gone", id, "job-state-message"),
+  EXPECT_EQ(server.jobAttribute("gone", id, "job-state-reasons"), "printer-stopped");
+  EXPECT_EQ(server.jobAttribute("gone", id, "job-state-message"),
             "Cannot reach the printer: trying again every 5 seconds.");
   ProcessResult cancel = server.app({"cancel", "-d", "gone", "-j", std::to_string(id)});
   EXPECT_EQ(cancel.exitStatus, 0) << cancel.out << cancel.err;
