@@ -8,14 +8,7 @@
 #include <string>
 #include <vector>
 
-// A decoded or expected page: one byte per pixel, 0 white .. 3 darkest
-// (1-bit pages use 0 and 1).
-struct Page {
-  uint32_t width = 0, height = 0;
-  int depth = 1;
-  std::vector<uint8_t> ink;
-  uint8_t at(uint32_t x, uint32_t y) const { return ink[size_t{y} * width + x]; }
-};
+#include "pnm_page.h"
 
 // Grey value of the input raster at (x, y), and its size.
 struct GreyRaster {
@@ -35,9 +28,6 @@ struct PageRecipe {
 };
 
 Page expectedPage(const GreyRaster& raster, const PageRecipe& recipe);
-
-// Reads a P4 (1-bit) or P5 (maxval 3: 3 - ink) file written by prndecode.
-Page readPnm(const std::string& path);
 
 // Number of pixels that differ; the first difference in *where.
 size_t countDifferences(const Page& a, const Page& b, std::string* where);

@@ -4,44 +4,33 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "pnm_page.h"
 #include "test_support.h"
 
 namespace testing_support {
 
 namespace {
 
-// A PBM (P4) or PGM (P5) page as prndecode writes it: black where a dot
-// is set (PBM) or darker than half (PGM).
-PageInk read_picture(const std::string& data) {
-  std::istringstream in(data);
-  std::string magic;
-  int w = 0, h = 0, maxval = 1;
-  in >> magic >> w >> h;
-  if (magic == "P5") in >> maxval;
-  in.get();
+// Where the black of a page picture lies: every dot of a 1-bit page,
+// the darker half of a 2-bit one.
+PageInk ink_of(const Page& page) {
   PageInk ink;
-  ink.width = w;
-  ink.height = h;
-  ink.left = w;
-  ink.top = h;
-  size_t pos = static_cast<size_t>(in.tellg());
-  const size_t stride = magic == "P4" ? (w + 7) / 8 : w;
+  ink.width = static_cast<int>(page.width);
+  ink.height = static_cast<int>(page.height);
+  ink.left = ink.width;
+  ink.top = ink.height;
   double sx = 0, sy = 0;
-  for (int y = 0; y < h; ++y) {
-    const unsigned char* row = reinterpret_cast<const unsigned char*>(data.data() + pos + y * stride);
-    if (pos + (y + 1) * stride > data.size()) break;
-    for (int x = 0; x < w; ++x) {
-      bool black = magic == "P4" ? (row[x / 8] >> (7 - x % 8)) & 1 : row[x] < (maxval + 1) / 2;
-      if (!black) continue;
+  for (int y = 0; y < ink.height; ++y)
+    for (int x = 0; x < ink.width; ++x) {
+      if (page.at(x, y) < (page.depth == 1 ? 1 : 2)) continue;
       ++ink.dots;
       sx += x;
       sy += y;
-      if (x < ink.left) ink.left = x;
-      if (x > ink.right) ink.right = x;
-      if (y < ink.top) ink.top = y;
-      if (y > ink.bottom) ink.bottom = y;
+      ink.left = std::min(ink.left, x);
+      ink.right = std::max(ink.right, x);
+      ink.top = std::min(ink.top, y);
+      ink.bottom = std::max(ink.bottom, y);
     }
-  }
   if (ink.dots) {
     ink.cx = sx / ink.dots;
     ink.cy = sy / ink.dots;
@@ -67,7 +56,7 @@ std::vector<PageInk> pageInk(const std::string& stream) {
   std::vector<PageInk> pages;
   for (const std::string& name : names)
     if (name.size() > 4 && (name.substr(name.size() - 4) == ".pbm" || name.substr(name.size() - 4) == ".pgm"))
-      pages.push_back(read_picture(readFile(dir.file("pages/" + name))));
+      pages.push_back(ink_of(readPnm(dir.file("pages/" + name))));
   return pages;
 }
 
