@@ -55,6 +55,35 @@ bool host_known(const std::string& host) {
   return list != nullptr;
 }
 
+// What PAPPL's SNMP discovery or DNS-SD resolution finds (up to 30
+// seconds each), handed over from a thread of its own: the watch can end
+// meanwhile, so neither a client deleting the printer nor the server
+// stopping waits for it.
+struct Finding {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  bool abandoned = false;
+  std::string address;
+};
+
+std::shared_ptr<Finding> start_finding(const std::string& uri) {
+  auto f = std::make_shared<Finding>();
+  std::thread([f, uri] {
+    std::string address;
+    if (pappl_device_t* device = papplDeviceOpen(uri.c_str(), "status", no_device_error, nullptr)) {
+      char text[256];
+      if (papplDeviceGetAddress(device, text, sizeof text) != nullptr) address = text;
+      papplDeviceClose(device);
+    }
+    std::lock_guard<std::mutex> lock(f->mutex);
+    f->address = address;
+    f->finished = true;
+    f->done.notify_all();
+  }).detach();
+  return f;
+}
+
 class PrinterWatch {
  public:
   explicit PrinterWatch(pappl_printer_t* printer)
@@ -67,11 +96,18 @@ class PrinterWatch {
   PrinterWatch& operator=(const PrinterWatch&) = delete;
 
   void stop() {
+    std::shared_ptr<Finding> finding;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
+      finding = finding_;
     }
     cv_.notify_all();
+    if (finding != nullptr) {
+      std::lock_guard<std::mutex> lock(finding->mutex);
+      finding->abandoned = true;
+      finding->done.notify_all();
+    }
     if (thread_.joinable()) thread_.join();
   }
   // Asks again now (a job has just taken the device).
@@ -145,12 +181,21 @@ class PrinterWatch {
   bool find_address() {
     if (route_.discoverUri.empty() || (!route_.host.empty() && host_known(route_.host))) {
       address_ = route_.host;
-    } else if (pappl_device_t* device =
-                   papplDeviceOpen(route_.discoverUri.c_str(), "status", no_device_error, nullptr)) {
-      char address[256];
-      address_ = papplDeviceGetAddress(device, address, sizeof address) ? address : "";
-      papplDeviceClose(device);
+      return !address_.empty();
     }
+    std::shared_ptr<Finding> f = start_finding(route_.discoverUri);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stop_) return false;
+      finding_ = f;
+    }
+    {
+      std::unique_lock<std::mutex> lock(f->mutex);
+      f->done.wait(lock, [&f] { return f->finished || f->abandoned; });
+      address_ = f->address;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    finding_.reset();
     return !address_.empty();
   }
 
@@ -192,6 +237,7 @@ class PrinterWatch {
   std::condition_variable cv_;
   bool stop_ = false;
   bool poked_ = false;
+  std::shared_ptr<Finding> finding_;  // under mutex_: the one the watch waits for
   Observation latest_;
   std::thread thread_;
 };
