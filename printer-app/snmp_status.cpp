@@ -136,4 +136,24 @@ bool snmpErrorState(const std::string& host, int port, int timeoutMs, uint16_t* 
   return ok;
 }
 
+StatusRoute statusRouteOf(const std::string& deviceUri) {
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  StatusRoute route;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, deviceUri.c_str(), scheme, sizeof scheme, user, sizeof user, host,
+                      sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK || host[0] == '\0')
+    return route;
+  std::string s = scheme;
+  if (s == "socket" || s == "snmp") route.host = host;
+  if (s == "snmp" || s == "dnssd") route.discoverUri = statusOnlyUri(deviceUri);
+  return route;
+}
+
+std::string statusOnlyUri(const std::string& deviceUri) {
+  if (deviceUri.find('?') != std::string::npos) return deviceUri + "&status-only";
+  size_t authority = deviceUri.find("://");
+  bool hasPath = authority != std::string::npos && deviceUri.find('/', authority + 3) != std::string::npos;
+  return deviceUri + (hasPath ? "?status-only" : "/?status-only");
+}
+
 }  // namespace tpa

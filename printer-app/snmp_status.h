@@ -24,4 +24,19 @@ bool snmpReadErrorState(const std::string& packet, uint32_t requestId, uint16_t*
 // host refused or could not be found.
 bool snmpErrorState(const std::string& host, int port, int timeoutMs, uint16_t* state);
 
+// Where the status watch finds a network printer, from its device URI.
+// socket:// names the host.  snmp:// names the printer's SNMP system name,
+// which is its host name too when the network's DNS knows it; otherwise
+// PAPPL's SNMP discovery finds it.  dnssd:// names a DNS-SD service that
+// PAPPL resolves.  Other schemes: both empty.
+struct StatusRoute {
+  std::string host;         // asked directly; "" when only PAPPL can find it
+  std::string discoverUri;  // the status-only URI PAPPL finds it by; "" for none
+};
+StatusRoute statusRouteOf(const std::string& deviceUri);
+
+// The device URI that asks a network printer over SNMP without a print
+// connection (PAPPL opens it without connecting to the data port).
+std::string statusOnlyUri(const std::string& deviceUri);
+
 }  // namespace tpa

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,6 +39,7 @@ bool job_running(int printerId) {
 struct Observation {
   bool fresh = false;
   bool known = true;      // false: a job has the device but is not ours to ask through
+  bool found = true;      // a network printer's address is known
   bool answered = true;   // a network printer answered SNMP
   bool reachable = true;  // a USB printer could be opened
   pappl_preason_t reasons = PAPPL_PREASON_NONE;
@@ -49,20 +49,46 @@ struct Observation {
 
 void no_device_error(const char*, void*) {}
 
-// The device URI that asks a network printer over SNMP without a print
-// connection (PAPPL opens it without connecting to the data port).
-std::string status_only_uri(const std::string& uri) {
-  if (uri.find('?') != std::string::npos) return "";
-  size_t authority = uri.find("://");
-  bool hasPath = authority != std::string::npos && uri.find('/', authority + 3) != std::string::npos;
-  return uri + (hasPath ? "?status-only" : "/?status-only");
+bool host_known(const std::string& host) {
+  http_addrlist_t* list = httpAddrGetList(host.c_str(), AF_UNSPEC, nullptr);
+  httpAddrFreeList(list);
+  return list != nullptr;
+}
+
+// What PAPPL's SNMP discovery or DNS-SD resolution finds (up to 30
+// seconds each), handed over from a thread of its own: the watch can end
+// meanwhile, so neither a client deleting the printer nor the server
+// stopping waits for it.
+struct Finding {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  bool abandoned = false;
+  std::string address;
+};
+
+std::shared_ptr<Finding> start_finding(const std::string& uri) {
+  auto f = std::make_shared<Finding>();
+  std::thread([f, uri] {
+    std::string address;
+    if (pappl_device_t* device = papplDeviceOpen(uri.c_str(), "status", no_device_error, nullptr)) {
+      char text[256];
+      if (papplDeviceGetAddress(device, text, sizeof text) != nullptr) address = text;
+      papplDeviceClose(device);
+    }
+    std::lock_guard<std::mutex> lock(f->mutex);
+    f->address = address;
+    f->finished = true;
+    f->done.notify_all();
+  }).detach();
+  return f;
 }
 
 class PrinterWatch {
  public:
   explicit PrinterWatch(pappl_printer_t* printer)
       : printer_(printer), id_(papplPrinterGetID(printer)), uri_(papplPrinterGetDeviceURI(printer)),
-        connection_(connectionOf(uri_.c_str())) {
+        connection_(connectionOf(uri_.c_str())), route_(statusRouteOf(uri_)) {
     thread_ = std::thread(&PrinterWatch::run, this);
   }
   ~PrinterWatch() { stop(); }
@@ -70,11 +96,18 @@ class PrinterWatch {
   PrinterWatch& operator=(const PrinterWatch&) = delete;
 
   void stop() {
+    std::shared_ptr<Finding> finding;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
+      finding = finding_;
     }
     cv_.notify_all();
+    if (finding != nullptr) {
+      std::lock_guard<std::mutex> lock(finding->mutex);
+      finding->abandoned = true;
+      finding->done.notify_all();
+    }
     if (thread_.joinable()) thread_.join();
   }
   // Asks again now (a job has just taken the device).
@@ -143,26 +176,45 @@ class PrinterWatch {
     return o;
   }
 
+  // Where the printer is: the host its URI names, else what PAPPL's SNMP
+  // discovery or DNS-SD resolution finds.
+  bool find_address() {
+    if (route_.discoverUri.empty() || (!route_.host.empty() && host_known(route_.host))) {
+      address_ = route_.host;
+      return !address_.empty();
+    }
+    std::shared_ptr<Finding> f = start_finding(route_.discoverUri);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stop_) return false;
+      finding_ = f;
+    }
+    {
+      std::unique_lock<std::mutex> lock(f->mutex);
+      f->done.wait(lock, [&f] { return f->finished || f->abandoned; });
+      address_ = f->address;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    finding_.reset();
+    return !address_.empty();
+  }
+
   Observation check_network() {
     Observation o;
-    char scheme[32], user[256], host[256], resource[1024];
-    int port = 0;
-    httpSeparateURI(HTTP_URI_CODING_ALL, uri_.c_str(), scheme, sizeof scheme, user, sizeof user, host,
-                    sizeof host, &port, resource, sizeof resource);
+    o.found = !address_.empty() || find_address();
     uint16_t state = 0;
-    o.answered = std::strcmp(scheme, "socket") == 0 && snmpErrorState(host, kSnmpPort, kSnmpTimeoutMs, &state);
+    o.answered = o.found && snmpErrorState(address_, kSnmpPort, kSnmpTimeoutMs, &state);
     if (o.answered) {
       answeredOnce_ = true;
       o.reasons = errorStateReasons(state);
+    } else if (!route_.discoverUri.empty()) {
+      address_.clear();  // found again next time: the printer may have moved
     }
     // Supplies change slowly: asked at the idle pace, and first at once.
     auto now = std::chrono::steady_clock::now();
-    if ((o.answered || std::strcmp(scheme, "socket") != 0) &&
-        (!suppliesAsked_ || now - lastSupplies_ >= std::chrono::seconds(g_intervals.idleSeconds))) {
-      std::string uri = status_only_uri(uri_);
-      pappl_device_t* device = uri.empty() ? nullptr : papplDeviceOpen(uri.c_str(), "status", no_device_error, nullptr);
-      if (device != nullptr) {
-        if (std::strcmp(scheme, "socket") != 0) o.reasons = papplDeviceGetStatus(device);
+    if (o.answered && (!suppliesAsked_ || now - lastSupplies_ >= std::chrono::seconds(g_intervals.idleSeconds))) {
+      std::string uri = statusOnlyUri(route_.discoverUri.empty() ? uri_ : "socket://" + address_);
+      if (pappl_device_t* device = papplDeviceOpen(uri.c_str(), "status", no_device_error, nullptr)) {
         o.supplyCount = papplDeviceGetSupplies(device, PAPPL_MAX_SUPPLY, o.supplies);
         papplDeviceClose(device);
       }
@@ -176,6 +228,8 @@ class PrinterWatch {
   int id_;
   std::string uri_;
   Connection connection_;
+  StatusRoute route_;
+  std::string address_;  // the watch thread's own: where SNMP questions go, "" until found
   bool answeredOnce_ = false;
   bool suppliesAsked_ = false;
   std::chrono::steady_clock::time_point lastSupplies_;
@@ -183,6 +237,7 @@ class PrinterWatch {
   std::condition_variable cv_;
   bool stop_ = false;
   bool poked_ = false;
+  std::shared_ptr<Finding> finding_;  // under mutex_: the one the watch waits for
   Observation latest_;
   std::thread thread_;
 };
@@ -249,9 +304,8 @@ void publish(pappl_printer_t* printer, PrinterWatch& watch, const Observation& o
   Connection c = watch.connection();
   if (c == Connection::kNetwork && !o.answered && !watch.everAnswered && !watch.silenceLogged) {
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO,
-                    "The printer does not answer SNMP: its state is not known, and it is asked again every %d "
-                    "seconds.",
-                    g_intervals.silentSeconds);
+                    "The printer %s: its state is not known, and it is asked again every %d seconds.",
+                    o.found ? "does not answer SNMP" : "could not be found on the network", g_intervals.silentSeconds);
     watch.silenceLogged = true;
   }
   ReasonUpdate u = update_for(watch, o);

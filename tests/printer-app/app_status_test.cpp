@@ -108,6 +108,47 @@ TEST(AppStatus, ANetworkPrintersReasonsAndSuppliesFollowItsPrinterMibAndClearAga
   EXPECT_EQ(server.sanitizerReports(), "");
 }
 
+// A fake agent's printer as PAPPL's SNMP discovery names it, by its system
+// name: the agent's address here.
+std::string snmp_uri(const FakePrinterMib& mib) {
+  std::string socket = mib.uri();  // socket://ADDRESS:PORT
+  return "snmp://" + socket.substr(9, socket.rfind(':') - 9);
+}
+
+TEST(AppStatus, SnmpDiscoveredPrintersAreAskedLikeSocketOnesAndOneWithoutAnAgentIsNotKnownNotOffline) {
+  FakePrinterMib mib, quiet;
+  ASSERT_TRUE(mib.listening() && quiet.listening());
+  quiet.hang();  // no agent: SNMP questions go unanswered
+  AppServer server({"idle-status-seconds=2"});
+  ASSERT_TRUE(server.ready()) << server.log();
+  for (const auto& p : {std::make_pair("found", snmp_uri(mib)), std::make_pair("quiet", snmp_uri(quiet) + "/")}) {
+    ProcessResult add = server.app({"add", "-d", p.first, "-m", "tesvel_tz3010", "-v", p.second});
+    ASSERT_EQ(add.exitStatus, 0) << add.out << add.err;
+  }
+
+  EXPECT_EQ(server.waitForPrinterAttribute("found", "marker-levels", "100"), "100");
+  mib.setErrorState(0x0400 | 0x2000);  // jammed, low toner
+  EXPECT_EQ(server.waitForPrinterAttribute("found", "printer-state-reasons", "media-jam,toner-low"),
+            "media-jam,toner-low");
+  mib.setErrorState(0);
+  EXPECT_EQ(server.waitForPrinterAttribute("found", "printer-state-reasons", "none"), "none");
+  EXPECT_EQ(mib.dataConnections(), 0);
+
+  // The silent one is said once not to answer; nothing is made up for it.
+  const std::string silence = "[Printer quiet] The printer does not answer SNMP: its state is not known";
+  for (int i = 0; i < deadlineSeconds(20) * 10 && server.log().find(silence) == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NE(server.log().find(silence), std::string::npos) << server.log();
+  EXPECT_EQ(server.printerAttribute("quiet", "printer-state-reasons"), "none");
+  EXPECT_EQ(server.printerAttribute("quiet", "printer-state-message"), "Idle.");
+
+  // One that answered and stops is offline.
+  mib.hang();
+  EXPECT_EQ(server.waitForPrinterAttribute("found", "printer-state-reasons", "offline"), "offline");
+  server.stop();
+  EXPECT_EQ(server.sanitizerReports(), "");
+}
+
 // The fake libusb in the server from its start: one Tesvel printer plugged
 // in, its port status read from a file the test writes.
 class UsbPrinterTest : public testing::Test {

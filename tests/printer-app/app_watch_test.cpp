@@ -312,6 +312,33 @@ TEST(SnmpStatus, TheErrorStateQuestionAndItsAnswerAreReadAsThePrinterMibWritesTh
   EXPECT_EQ(tpa::reasonMessage(PAPPL_PREASON_NONE), nullptr);
 }
 
+TEST(SnmpStatus, ADeviceUriGivesTheHostToAskOrTheStatusOnlyUriPapplFindsThePrinterBy) {
+  const struct {
+    const char* uri;
+    const char* host;
+    const char* discover;
+  } kUris[] = {
+      {"socket://10.0.0.5:9100/?contimeout=30", "10.0.0.5", ""},
+      {"snmp://NPI3B5F2A", "NPI3B5F2A", "snmp://NPI3B5F2A/?status-only"},
+      {"dnssd://T%20Z._pdl-datastream._tcp.local/?uuid=4c1f", "",
+       "dnssd://T%20Z._pdl-datastream._tcp.local/?uuid=4c1f&status-only"},
+      {"usb://Tesvel/TZ3010?serial=1", "", ""},
+  };
+  for (const auto& u : kUris) {
+    tpa::StatusRoute route = tpa::statusRouteOf(u.uri);
+    EXPECT_EQ(route.host, u.host) << u.uri;
+    EXPECT_EQ(route.discoverUri, u.discover) << u.uri;
+  }
+  // PAPPL opens a status-only URI among other options without connecting
+  // (nothing listens on port 9), and says where the device points.
+  pappl_device_t* device =
+      papplDeviceOpen("socket://127.0.0.1:9/?uuid=4c1f&status-only", "t", nullptr, nullptr);
+  ASSERT_NE(device, nullptr);
+  char address[256];
+  EXPECT_STREQ(papplDeviceGetAddress(device, address, sizeof address), "127.0.0.1");
+  papplDeviceClose(device);
+}
+
 TEST(FilterState, AFiltersStateLinesAddRemoveOrReplaceTheReasonsAsCupsdReadsThem) {
   const unsigned all = PAPPL_PREASON_OTHER | PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_DOOR_OPEN |
                        PAPPL_PREASON_INPUT_TRAY_MISSING | PAPPL_PREASON_MARKER_SUPPLY_EMPTY |
