@@ -197,5 +197,11 @@ grep -q "DNS-SD service name 'office (2)' is in use, now 'office (3)'" "$app_dir
 app_stop
 start_app
 check restarted
+app_stop
+if grep -qE 'runtime error:|ERROR: (Address|Leak)Sanitizer' "$app_dir/server.out"; then
+  echo "FAILED: the sanitizers reported:"
+  cat "$app_dir/server.out"
+  status=1
+fi
 [ "$status" = 0 ] || tail -n 30 "$app_dir/log" "$work/here/avahi.log"
 exit "$status"
