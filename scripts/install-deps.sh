@@ -14,6 +14,7 @@ ghostscript poppler-utils qpdf
 libgtest-dev libgmock-dev libbenchmark-dev
 libjbig-dev jbigkit-bin libpng-dev
 valgrind python3 tidy
+avahi-daemon avahi-utils dbus-daemon iproute2
 "
 
 # "install-deps.sh fuzz": also the compiler of the fuzz targets.
