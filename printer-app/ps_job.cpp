@@ -103,8 +103,6 @@ PsJobSettings settings_of(pappl_job_t* job, const pappl_pr_options_t* o) {
     l = ranges;
   }
   s.layout = askedLayoutOptions(l);
-  l.ranges.clear();
-  s.beyondRanges = !askedLayoutOptions(l).empty();
   return s;
 }
 
@@ -247,7 +245,7 @@ bool PsRun::start(const pappl_pr_options_t* options, const std::string& format, 
     *why = "cannot make the pipes for the printer driver";
     return false;
   }
-  std::vector<std::string> stages = psPrefilters(model->family, format, settings.beyondRanges);
+  std::vector<std::string> stages = psPrefilters(model->family, format, !settings.layout.empty());
   if (!build_pipeline(stages, args, file, input_.read, env, &pipeline_, why)) return false;
   pappl_device_t* device = device_;
   side_ = std::make_unique<SideChannel>([printer, device, model] { return backend_device_id(printer, device, *model); });

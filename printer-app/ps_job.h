@@ -31,7 +31,8 @@ void setPsPrintCallbacks(pappl_pr_driver_data_t* data);
 // order, for the model's family (what CUPS picks for the PPD); empty when
 // the format is not one the PostScript models take.  PostScript that is
 // to be laid out (`laidOut`) goes through pdftopdf, as PDF does: pstops
-// knows neither print-scaling nor page-delivery.
+// knows neither print-scaling nor page-delivery, and finds no pages to
+// choose or arrange in PostScript without DSC page comments.
 std::vector<std::string> psPrefilters(PsFamily family, const std::string& format, bool laidOut = false);
 
 // The option text for the filters: the PPD's choices for the job's media,
@@ -43,7 +44,6 @@ struct PsJobSettings {
   bool collate = false;        // separate-documents-collated-copies
   std::string feedEdge;        // "short-edge", "long-edge" or empty
   std::string layout;          // the layout options asked for (askedLayoutOptions)
-  bool beyondRanges = false;   // some of them other than page-ranges
 };
 bool psOptionText(const PsModel& model, const PsJobSettings& settings, std::string* text,
                   std::string* why);

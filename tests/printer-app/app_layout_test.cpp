@@ -137,6 +137,8 @@ TEST_F(AppLayout, EachScalingOrientationAndRangeLaysThePagesOutAsAsked) {
        kA4H * kPsFitA4, "tl", "application/postscript", "ps"},
       {"PostScript model, PostScript two up", 2, 595, 842, {"ATTR integer number-up 2"}, 1, 0, 0, "",
        "application/postscript", "ps"},
+      {"PostScript model, PostScript two ranges", 4, 595, 842, {"ATTR rangeOfInteger page-ranges 1-1,3-4"}, 3, kA4W,
+       kA4H, "tl", "application/postscript", "ps"},
       {"PostScript model, Letter raster fit", 1, 612, 792, {"ATTR keyword print-scaling fit"}, 1,
        kLetterW * kPsFitLetter, kLetterH * kPsFitLetter, "tl", "image/pwg-raster", "ps"},
       {"colour group, PDF two up", 2, 595, 842, {"ATTR integer number-up 2"}, 1, 0, 0, "", "application/pdf", "pc"},
