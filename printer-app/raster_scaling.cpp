@@ -45,8 +45,9 @@ LineScaler::LineScaler(int inW, int outW, int outH, int channels, const Placemen
     if (b <= a) continue;
     Tap& t = taps_[x];
     t.first = static_cast<int>(a);
-    for (int c = t.first; c < b; ++c)
-      t.weight.push_back(static_cast<float>((std::min(b, c + 1.0) - std::max(a, 1.0 * c)) / (b - a)));
+    t.weights = weights_.size();
+    for (int c = t.first; c < b; ++c, ++t.count)
+      weights_.push_back(static_cast<float>((std::min(b, c + 1.0) - std::max(a, 1.0 * c)) / (b - a)));
   }
 }
 
@@ -54,9 +55,11 @@ bool LineScaler::push(const unsigned char* line) {
   const int n = channels_;
   for (int x = 0; x < outW_; ++x) {
     const Tap& t = taps_[x];
+    const float* w = weights_.data() + t.weights;
+    const unsigned char* in = line + static_cast<size_t>(t.first) * n;
     for (int c = 0; c < n; ++c) {
-      float v = t.weight.empty() ? white_ : 0;
-      for (size_t k = 0; k < t.weight.size(); ++k) v += t.weight[k] * line[(t.first + k) * n + c];
+      float v = t.count ? 0 : white_;
+      for (int k = 0; k < t.count; ++k) v += w[k] * in[k * n + c];
       line_[x * n + c] = v;
     }
   }

@@ -57,13 +57,15 @@ class LineScaler {
   bool emit_row();
   struct Tap {
     int first = 0;               // the first input column
-    std::vector<float> weight;   // of it and those after it, 1 in all; none: white
+    int count = 0;               // input columns from it; 0: white
+    size_t weights = 0;          // where their weights (1 in all) start in weights_
   };
   int outW_, outH_, channels_;
   Placement p_;
   unsigned char white_;
   Emit emit_;
-  std::vector<Tap> taps_;           // per output column; count 0: white
+  std::vector<Tap> taps_;           // per output column
+  std::vector<float> weights_;
   std::vector<float> line_;         // one input line resampled across
   std::vector<float> acc_;          // the output row being summed
   std::vector<unsigned char> out_;
