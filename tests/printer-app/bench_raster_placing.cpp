@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -19,12 +18,6 @@
 using namespace testing_support;
 
 namespace {
-
-double now_ms(clockid_t clock) {
-  timespec t;
-  clock_gettime(clock, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
 
 // A Letter page of 8-bit grey PWG raster at 600 dpi: Ghostscript's text,
 // or a photo-like page of fine grey detail that compresses poorly.
@@ -57,7 +50,7 @@ void write_page(const std::string& path, bool photo) {
 
 // The page read and placed on A4, the output thrown away: wall, CPU ms.
 std::pair<double, double> placed(const std::string& path) {
-  double wall = now_ms(CLOCK_MONOTONIC), cpu = now_ms(CLOCK_PROCESS_CPUTIME_ID);
+  double wall = wallMs(), cpu = cpuMs();
   int fd = open(path.c_str(), O_RDONLY);
   cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_READ);
   cups_page_header2_t in;
@@ -75,13 +68,13 @@ std::pair<double, double> placed(const std::string& path) {
   }
   cupsRasterClose(r);
   close(fd);
-  return {now_ms(CLOCK_MONOTONIC) - wall, now_ms(CLOCK_PROCESS_CPUTIME_ID) - cpu};
+  return {wallMs() - wall, cpuMs() - cpu};
 }
 
 // The same through PDF, each stage a process of its own: wall ms.
 double through_pdf(const TempDir& dir, const std::string& path) {
   const std::string filters = "/usr/lib/cups/filter/";
-  double wall = now_ms(CLOCK_MONOTONIC);
+  double wall = wallMs();
   ProcessOptions o;
   o.stdinFromDevNull = true;
   o.env = {"CONTENT_TYPE=image/pwg-raster", "FINAL_CONTENT_TYPE=application/pdf"};
@@ -94,7 +87,7 @@ double through_pdf(const TempDir& dir, const std::string& path) {
               "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-dDEVICEWIDTHPOINTS=595", "-dDEVICEHEIGHTPOINTS=842",
               "-dFIXEDMEDIA", "-sOutputFile=/dev/null", dir.file("a4.pdf")},
              o);
-  return now_ms(CLOCK_MONOTONIC) - wall;
+  return wallMs() - wall;
 }
 
 }  // namespace
