@@ -184,6 +184,7 @@ bool driverCallback(pappl_system_t*, const char* driverName, const char* deviceU
   add_vendor(*d, data, *attrs);
   add_fixed_capabilities(*attrs);
   addPageLayoutCapabilities(*attrs);
+  addJobCreationAttributes(*attrs, *data);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "print_job.h"
 #include "page_layout.h"
 #include "ps_job.h"
+#include "raster_scaling.h"
 
 namespace tpa {
 
@@ -71,6 +73,7 @@ struct RasterRun {
   bool inputFailed = false;
   unsigned lines = 0;        // of the page being sent
   std::string abortReason;   // a document fault found on the way
+  std::unique_ptr<RasterPlacer> placer;  // PWG and Apple raster on the job's paper
 
   ~RasterRun() {
     if (raster) cupsRasterClose(raster);
@@ -144,17 +147,40 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     return false;
   }
   run->raster = cupsRasterOpenIO(write_input, run.get(), CUPS_RASTER_WRITE);
+  if (pappl_streams(job)) {
+    // The job's paper in points, and the printer's blank edges.
+    const cups_page_header2_t& h = run->prepared.header;
+    PageMargins m = imageMargins(model.info->paperTable);
+    PaperArea paper{h.cupsPageSize[0], h.cupsPageSize[1], m.leftRight * 72.0 / 2540, m.bottomTop * 72.0 / 2540};
+    run->placer = std::make_unique<RasterPlacer>(pageLayoutOf(job).scaling, paper);
+  }
   RasterRun* r = run.get();
   run->pump = std::thread([r] { r->outcome = r->filter->run(); });
   papplJobSetData(job, run.release());
   return true;
 }
 
-bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
   RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
   if (run == nullptr || run->inputFailed) return false;
   cups_page_header2_t h = page_header(*run, options->header);
   run->lines = 0;
+  if (run->placer) {
+    // A page of another size is made the paper's, whole, at the job's
+    // resolution, as Ghostscript renders a document's pages.
+    cups_page_header2_t placed = run->prepared.header;
+    placed.cupsWidth = static_cast<unsigned>(std::lround(placed.cupsPageSize[0] * placed.HWResolution[0] / 72));
+    placed.cupsHeight = static_cast<unsigned>(std::lround(placed.cupsPageSize[1] * placed.HWResolution[1] / 72));
+    std::string how;
+    auto emit = [run](const unsigned char* line, size_t bytes) {
+      cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), static_cast<unsigned>(bytes));
+      return !run->inputFailed;
+    };
+    if (run->placer->startPage(options->header, &placed, emit, &how)) {
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u: %s.", page, how.c_str());
+      h = placed;
+    }
+  }
   return cupsRasterWriteHeader2(run->raster, &h) != 0;
 }
 
@@ -162,8 +188,9 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
                        const unsigned char* line) {
   RasterRun* run = static_cast<RasterRun*>(papplJobGetData(job));
   if (run == nullptr || run->inputFailed) return false;
-  cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), options->header.cupsBytesPerLine);
   ++run->lines;
+  if (run->placer && run->placer->placing()) return run->placer->push(line);
+  cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), options->header.cupsBytesPerLine);
   return !run->inputFailed;
 }
 
@@ -177,7 +204,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     run->abortReason = "The document ends in the middle of page " + std::to_string(page) + ".";
     return false;
   }
-  return true;
+  return !(run->placer && run->placer->placing()) || run->placer->finish();
 }
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {

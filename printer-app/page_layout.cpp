@@ -48,20 +48,21 @@ std::string ranges_text(ipp_attribute_t* attr) {
 
 }  // namespace
 
-std::string pdftopdfOptions(const PageLayout& l, const std::string& pageSize, const PageMargins& margins) {
-  // pdftopdf fits and centres within the printed area: the paper less the
-  // printer's blank edges.  "fill" covers the whole paper.
-  PageMargins m = l.scaling == "fill" ? PageMargins{} : margins;
-  std::string scaling = l.scaling;
-  // A page turned a quarter, or one of several a sheet, is larger than its
-  // place on the paper: IPP's "auto" and "auto-fit" then fit it, which
-  // pdftopdf leaves to "fit" (its "auto" places them within the whole
-  // paper, the printer's edges cutting them).
+namespace {
+
+// IPP's "auto" and "auto-fit" for a page turned a quarter, or one of
+// several a sheet: such a page is larger than its place on the paper, and
+// is fitted, which pdftopdf leaves to "fit" (its "auto" places them within
+// the whole paper, the printer's edges cutting them).
+std::string scaling_for_pdftopdf(const PageLayout& l) {
   bool smaller = l.orientation == 4 || l.orientation == 5 || l.numberUp > 1;
-  if (smaller && (scaling == "auto" || scaling == "auto-fit")) scaling = "fit";
-  std::string t = "PageSize=" + pageSize + " print-scaling=" + scaling;
-  t += " media-left-margin=" + std::to_string(m.leftRight) + " media-right-margin=" + std::to_string(m.leftRight);
-  t += " media-top-margin=" + std::to_string(m.bottomTop) + " media-bottom-margin=" + std::to_string(m.bottomTop);
+  if (smaller && (l.scaling == "auto" || l.scaling == "auto-fit")) return "fit";
+  return l.scaling;
+}
+
+// The layout options other than scaling; page-delivery only when reversed.
+std::string arrangement(const PageLayout& l) {
+  std::string t;
   // pdftopdf turns each page to the paper's orientation unless told not
   // to, which would undo (or double) the turn asked for.
   if (l.orientation >= 3 && l.orientation <= 6)
@@ -72,7 +73,27 @@ std::string pdftopdfOptions(const PageLayout& l, const std::string& pageSize, co
     if (!l.pageBorder.empty()) t += " page-border=" + l.pageBorder;
   }
   if (!l.ranges.empty()) t += " page-ranges=" + l.ranges;
-  t += l.reverse ? " page-delivery=reverse-order" : " page-delivery=same-order";
+  if (l.reverse) t += " page-delivery=reverse-order";
+  return t;
+}
+
+}  // namespace
+
+std::string pdftopdfOptions(const PageLayout& l, const std::string& pageSize, const PageMargins& margins) {
+  // pdftopdf fits and centres within the printed area: the paper less the
+  // printer's blank edges.  "fill" covers the whole paper.
+  PageMargins m = l.scaling == "fill" ? PageMargins{} : margins;
+  std::string t = "PageSize=" + pageSize + " print-scaling=" + scaling_for_pdftopdf(l);
+  t += " media-left-margin=" + std::to_string(m.leftRight) + " media-right-margin=" + std::to_string(m.leftRight);
+  t += " media-top-margin=" + std::to_string(m.bottomTop) + " media-bottom-margin=" + std::to_string(m.bottomTop);
+  t += arrangement(l);
+  if (!l.reverse) t += " page-delivery=same-order";
+  return t;
+}
+
+std::string askedLayoutOptions(const PageLayout& l) {
+  std::string t = arrangement(l);
+  if (l.scalingAsked || scaling_for_pdftopdf(l) != l.scaling) t = " print-scaling=" + scaling_for_pdftopdf(l) + t;
   return t;
 }
 
@@ -81,6 +102,7 @@ PageLayout pageLayoutOf(pappl_job_t* job) {
   pappl_pr_options_t* o = papplJobCreatePrintOptions(job, 0, false);
   l.scaling = scaling_keyword(o->print_scaling);  // the job's, else the printer's default
   papplJobDeletePrintOptions(o);
+  l.scalingAsked = papplJobGetAttribute(job, "print-scaling") != nullptr || l.scaling != "auto";
   if (ipp_attribute_t* a = papplJobGetAttribute(job, "orientation-requested")) l.orientation = ippGetInteger(a, 0);
   if (ipp_attribute_t* a = papplJobGetAttribute(job, "number-up")) {
     int n = ippGetInteger(a, 0);
@@ -110,6 +132,20 @@ void addPageLayoutCapabilities(ipp_t* attrs) {
                 static_cast<int>(kPageDeliveries.size()), nullptr, kPageDeliveries.data());
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "page-delivery-default", nullptr,
                "same-order");
+}
+
+void addJobCreationAttributes(ipp_t* attrs, const pappl_pr_driver_data_t& data) {
+  // What PAPPL takes for every printer, then the layout and the driver's own.
+  std::vector<const char*> names = {
+      "copies", "document-format", "document-name", "ipp-attribute-fidelity", "job-hold-until",
+      "job-hold-until-time", "job-name", "job-priority", "media", "media-col", "multiple-document-handling",
+      "orientation-requested", "output-bin", "print-color-mode", "print-content-optimize", "print-quality",
+      "printer-resolution", "sides", "number-up", "number-up-layout", "page-border", "page-delivery",
+      "page-ranges", "print-scaling"};
+  if (data.darkness_supported) names.push_back("print-darkness");
+  for (int i = 0; i < data.num_vendor; ++i) names.push_back(data.vendor[i]);
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "job-creation-attributes-supported",
+                static_cast<int>(names.size()), nullptr, names.data());
 }
 
 }  // namespace tpa

@@ -12,6 +12,7 @@
 #include <cups/ppd.h>
 
 #include "app_paths.h"
+#include "page_layout.h"
 #include "ps_job.h"
 
 namespace tpa {
@@ -191,6 +192,9 @@ bool psDriverCallback(const PsModel& m, pappl_pr_driver_data_t* data, ipp_t** at
     ippAddString(*attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
                  (std::string(kFeedEdgeAttr) + "-default").c_str(), nullptr, kFeedEdges[0]);
   }
+  // CUPS's page handling lays the pages out, as for the host-based models.
+  addPageLayoutCapabilities(*attrs);
+  addJobCreationAttributes(*attrs, *data);
   return true;
 }
 

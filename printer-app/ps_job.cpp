@@ -8,6 +8,7 @@
 
 #include "app_paths.h"
 #include "job_sink.h"
+#include "page_layout.h"
 #include "side_channel.h"
 
 namespace tpa {
@@ -92,10 +93,16 @@ PsJobSettings settings_of(pappl_job_t* job, const pappl_pr_options_t* o) {
   const char* mdh = ippGetString(papplJobGetAttribute(job, "multiple-document-handling"), 0, nullptr);
   s.collate = mdh && std::strcmp(mdh, "separate-documents-collated-copies") == 0;
   if (const char* fe = cupsGetOption("feed-edge", o->num_vendor, o->vendor)) s.feedEdge = fe;
-  if (o->first_page > 1 || (o->last_page > 0 && o->last_page < 100000)) {
-    s.firstPage = static_cast<int>(o->first_page);
-    s.lastPage = o->last_page < 100000 ? static_cast<int>(o->last_page) : 0;
+  PageLayout l = pageLayoutOf(job);
+  const char* format = papplJobGetFormat(job);
+  if (format && (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0)) {
+    // Raster pages are placed on the paper before the filters (ps_raster.cpp),
+    // and, as on the host-based models, take no other layout but their range.
+    PageLayout ranges;
+    ranges.ranges = l.ranges;
+    l = ranges;
   }
+  s.layout = askedLayoutOptions(l);
   return s;
 }
 
@@ -224,7 +231,8 @@ bool PsRun::start(const pappl_pr_options_t* options, const std::string& format, 
     return false;
   }
   std::string text;
-  if (!psOptionText(*model, settings_of(job_, options), &text, why)) return false;
+  PsJobSettings settings = settings_of(job_, options);
+  if (!psOptionText(*model, settings, &text, why)) return false;
   papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "Filter options: %s", text.c_str());
   // Job text goes to every filter as separate arguments, as cupsd passes it.
   const char* user = papplJobGetUsername(job_);
@@ -237,8 +245,8 @@ bool PsRun::start(const pappl_pr_options_t* options, const std::string& format, 
     *why = "cannot make the pipes for the printer driver";
     return false;
   }
-  if (!build_pipeline(psPrefilters(model->family, format), args, file, input_.read, env, &pipeline_, why))
-    return false;
+  std::vector<std::string> stages = psPrefilters(model->family, format, !settings.layout.empty());
+  if (!build_pipeline(stages, args, file, input_.read, env, &pipeline_, why)) return false;
   pappl_device_t* device = device_;
   side_ = std::make_unique<SideChannel>([printer, device, model] { return backend_device_id(printer, device, *model); });
   if (!side_->start()) {
@@ -265,7 +273,9 @@ bool PsRun::finish(const JobOutcome& outcome) {
 }
 
 
-std::vector<std::string> psPrefilters(PsFamily family, const std::string& format) {
+std::vector<std::string> psPrefilters(PsFamily family, const std::string& format, bool laidOut) {
+  if (laidOut && family != PsFamily::Colour && format == "application/postscript")
+    return {"gstopdf", "pdftopdf", "pdftops"};
   for (const Chain& c : kChains)
     if (c.colour == (family == PsFamily::Colour) && format == c.format) {
       std::vector<std::string> out;
@@ -290,9 +300,7 @@ bool psOptionText(const PsModel& m, const PsJobSettings& s, std::string* text, s
   }
   t += s.collate ? " Collate=True" : " Collate=False";
   if (m.family == PsFamily::JobControl) t += s.feedEdge == "long-edge" ? " FeedEdge=LongEdge" : " FeedEdge=ShortEdge";
-  if (s.firstPage > 0)
-    t += " page-ranges=" + std::to_string(s.firstPage) + "-" + (s.lastPage > 0 ? std::to_string(s.lastPage) : "");
-  *text = t;
+  *text = t + s.layout;
   return true;
 }
 

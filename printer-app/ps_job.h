@@ -29,18 +29,21 @@ void setPsPrintCallbacks(pappl_pr_driver_data_t* data);
 
 // The CUPS filters a document of `format` passes before jobwrapper, in
 // order, for the model's family (what CUPS picks for the PPD); empty when
-// the format is not one the PostScript models take.
-std::vector<std::string> psPrefilters(PsFamily family, const std::string& format);
+// the format is not one the PostScript models take.  PostScript that is
+// to be laid out (`laidOut`) goes through pdftopdf, as PDF does: pstops
+// knows neither print-scaling nor page-delivery, and finds no pages to
+// choose or arrange in PostScript without DSC page comments.
+std::vector<std::string> psPrefilters(PsFamily family, const std::string& format, bool laidOut = false);
 
 // The option text for the filters: the PPD's choices for the job's media,
-// sides, collation and feed edge.  False (with the reason) when the model
+// sides, collation and feed edge, and the page layout asked for.  False (with the reason) when the model
 // cannot print the job's media.
 struct PsJobSettings {
   int width = 0, length = 0;   // media size, hundredths of millimetres
   std::string sides;           // IPP "sides" keyword
   bool collate = false;        // separate-documents-collated-copies
   std::string feedEdge;        // "short-edge", "long-edge" or empty
-  int firstPage = 0, lastPage = 0;  // page-ranges, 0 when none
+  std::string layout;          // the layout options asked for (askedLayoutOptions)
 };
 bool psOptionText(const PsModel& model, const PsJobSettings& settings, std::string* text,
                   std::string* why);

@@ -6,10 +6,19 @@ Page readPnm(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   Page page;
   std::string magic;
-  f >> magic >> page.width >> page.height;
+  // A number of the header, past any comment line (Ghostscript writes one).
+  auto number = [&f] {
+    f >> std::ws;
+    for (std::string comment; f.peek() == '#'; f >> std::ws) std::getline(f, comment);
+    uint32_t v = 0;
+    f >> v;
+    return v;
+  };
+  f >> magic;
+  page.width = number();
+  page.height = number();
   if (magic == "P5") {
-    int maxval;
-    f >> maxval;
+    number();  // maxval
     page.depth = 2;
   }
   f.get();

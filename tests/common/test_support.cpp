@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -230,6 +231,19 @@ ProcessResult inspectStream(const std::string& stream, const std::vector<std::st
   quiet.stdinFromDevNull = true;
   return runProcess(argv, quiet);
 }
+
+namespace {
+
+double clock_ms(clockid_t clock) {
+  timespec t;
+  clock_gettime(clock, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+}  // namespace
+
+double cpuMs() { return clock_ms(CLOCK_PROCESS_CPUTIME_ID); }
+double wallMs() { return clock_ms(CLOCK_MONOTONIC); }
 
 cups_page_header2_t greyHeader(unsigned widthPt, unsigned heightPt, unsigned dpi) {
   cups_page_header2_t h;

@@ -88,6 +88,11 @@ struct RasterPage {
   unsigned linesToWrite = ~0u;  // fewer lines than cupsHeight make a truncated page
 };
 
+// Milliseconds on this process's CPU clock and on the monotonic clock,
+// for the benchmarks.
+double cpuMs();
+double wallMs();
+
 // An 8-bit grey page header the way the CUPS pre-filters make it.
 cups_page_header2_t greyHeader(unsigned widthPt, unsigned heightPt, unsigned dpi = 600);
 

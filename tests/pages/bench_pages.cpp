@@ -35,14 +35,6 @@ using namespace testing_support;
 
 namespace {
 
-double clock_ms(clockid_t clock) {
-  timespec t;
-  clock_gettime(clock, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-double cpu_ms() { return clock_ms(CLOCK_PROCESS_CPUTIME_ID); }
-double wall_ms() { return clock_ms(CLOCK_MONOTONIC); }
-
 // A4 at 600 dpi as gstoraster makes it.
 cups_page_header2_t a4() { return greyHeader(595, 842, 600); }
 
@@ -110,7 +102,7 @@ Stages stage_times(const std::string& raster, rf::ModelClass cls, uint32_t iw, u
     rf::resetJobState();
     rf::g_job.outputFd = devnull;
     int fd = open(dir.file("p.ras").c_str(), O_RDONLY);
-    double t0 = cpu_ms();
+    double t0 = cpuMs();
     cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_READ);
     cups_page_header2_t h;
     cupsRasterReadHeader2(r, &h);
@@ -120,12 +112,12 @@ Stages stage_times(const std::string& raster, rf::ModelClass cls, uint32_t iw, u
     }
     cupsRasterClose(r);
     close(fd);
-    double t1 = cpu_ms();
+    double t1 = cpuMs();
     std::fill(mono.begin(), mono.end(), 0);
     FILE* quiet = freopen("/dev/null", "w", stderr);
     (void)quiet;
     rf::HalftoneDither(grey.data(), iw, static_cast<int>(ih), mono.data(), iw, 0, 0, cls);
-    double t2 = cpu_ms();
+    double t2 = cpuMs();
     rf::PageImageRecord rec{};
     rec.imageWidth = static_cast<uint16_t>(iw);
     rec.imageHeight = static_cast<uint16_t>(ih);
@@ -136,12 +128,12 @@ Stages stage_times(const std::string& raster, rf::ModelClass cls, uint32_t iw, u
     bih.ParamImgHeight = ih;
     bih.ParamL0 = 256;
     std::vector<uint8_t> out;
-    const double w2 = wall_ms();
+    const double w2 = wallMs();
     size_t n = rf::compressPageBands(rec, bih, out, cls == rf::PLATFORM_Z ? 2 : 1);
-    best.compressWall = std::min(best.compressWall, wall_ms() - w2);
-    double t3 = cpu_ms();
+    best.compressWall = std::min(best.compressWall, wallMs() - w2);
+    double t3 = cpuMs();
     rf::SendDataToFile(out.data(), static_cast<int>(n), 1);
-    double t4 = cpu_ms();
+    double t4 = cpuMs();
     best.read = std::min(best.read, t1 - t0);
     best.halftone = std::min(best.halftone, t2 - t1);
     best.compress = std::min(best.compress, t3 - t2);
@@ -182,14 +174,14 @@ ProcessCost run_filter(const std::string& rasterPath, const std::string& ppd, co
     std::vector<char*> env;
     for (std::string& e : keep) env.push_back(e.data());
     env.push_back(nullptr);
-    const double start = wall_ms();
+    const double start = wallMs();
     pid_t pid;
     posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&fa);
     int status;
     rusage ru{};
     wait4(pid, &status, 0, &ru);
-    c.wallMs = std::min(c.wallMs, wall_ms() - start);
+    c.wallMs = std::min(c.wallMs, wallMs() - start);
     c.cpuMs = std::min(c.cpuMs, ru.ru_utime.tv_sec * 1e3 + ru.ru_utime.tv_usec / 1e3 + ru.ru_stime.tv_sec * 1e3 +
                                     ru.ru_stime.tv_usec / 1e3);
     c.maxRssKb = std::max(c.maxRssKb, ru.ru_maxrss);

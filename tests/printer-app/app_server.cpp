@@ -304,12 +304,12 @@ AppJob AppServer::waitForEnd(const std::string& printer, int id, int seconds) co
   return job;
 }
 
-std::string pwgRaster(const std::string& pdf) {
+std::string pwgRaster(const std::string& pdf, const std::string& device) {
   TempDir dir;
   writeFile(dir.file("in.pdf"), pdf);
   ProcessOptions quiet;
   quiet.stdinFromDevNull = true;
-  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pwgraster", "-r600",
+  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=" + device, "-r600",
               "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-sOutputFile=" + dir.file("out.pwg"),
               dir.file("in.pdf")},
              quiet);

@@ -150,8 +150,9 @@ class DeafPrinter {
 // Grey noise over three pages: its printer stream is megabytes long.
 extern const char kNoisePostScript[];
 
-// A PDF rendered by Ghostscript to 600-dpi 8-bit grey PWG raster, as a
-// client that sends raster would send it.
-std::string pwgRaster(const std::string& pdf);
+// A PDF rendered by Ghostscript to 600-dpi 8-bit grey PWG raster (or,
+// with the device "urf", Apple raster), as a client that sends raster
+// would send it.
+std::string pwgRaster(const std::string& pdf, const std::string& device = "pwgraster");
 
 }  // namespace testing_support

@@ -60,8 +60,26 @@ std::vector<PageInk> pageInk(const std::string& stream) {
   return pages;
 }
 
-std::string framePdf(int pages, int widthPt, int heightPt) {
+std::vector<PageInk> psPageInk(const std::string& stream) {
+  size_t ps = stream.find("%!PS"), pdf = stream.find("%PDF");
+  size_t from = std::min(ps, pdf), end = stream.rfind("%%EOF");
+  if (from == std::string::npos || end == std::string::npos || end < from) return {};
   TempDir dir;
+  writeFile(dir.file("job"), stream.substr(from, end + 5 - from));
+  ProcessOptions quiet;
+  quiet.stdinFromDevNull = true;
+  runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pbmraw", "-r600",
+              "-sOutputFile=" + dir.file("page-%03d.pbm"), dir.file("job")},
+             quiet);
+  std::vector<std::string> names = dirEntries(dir.path());
+  std::sort(names.begin(), names.end());
+  std::vector<PageInk> pages;
+  for (const std::string& name : names)
+    if (name.compare(0, 5, "page-") == 0) pages.push_back(ink_of(readPnm(dir.file(name))));
+  return pages;
+}
+
+std::string framePostScript(int pages, int widthPt, int heightPt) {
   const double mm20 = 20 * 72 / 25.4;
   std::ostringstream ps;
   ps << "%!PS\n<< /PageSize [" << widthPt << " " << heightPt << "] >> setpagedevice\n"
@@ -70,7 +88,12 @@ std::string framePdf(int pages, int widthPt, int heightPt) {
      // A 2 pt frame whose outer edge is 20 mm inside the page's.
      << "  4 setlinewidth m 2 add m 2 add w m 2 mul sub 4 sub h m 2 mul sub 4 sub rectstroke\n"
      << "  n 1 eq { m 10 add h m sub 70 sub 60 60 rectfill } if showpage } for\n";
-  writeFile(dir.file("doc.ps"), ps.str());
+  return ps.str();
+}
+
+std::string framePdf(int pages, int widthPt, int heightPt) {
+  TempDir dir;
+  writeFile(dir.file("doc.ps"), framePostScript(pages, widthPt, heightPt));
   ProcessOptions quiet;
   quiet.stdinFromDevNull = true;
   ProcessResult r = runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",

@@ -23,6 +23,13 @@ struct PageInk {
 // Each page of a printer file, in order (empty when it does not decode).
 std::vector<PageInk> pageInk(const std::string& stream);
 
+// Each page of a PostScript model's printer file (the PostScript or PDF
+// within the printer's job language), rendered by Ghostscript at 600 dpi.
+std::vector<PageInk> psPageInk(const std::string& stream);
+
+// The PostScript program of framePdf().
+std::string framePostScript(int pages, int widthPt = 595, int heightPt = 842);
+
 // A PDF of `pages` pages of widthPt x heightPt points, each with a frame
 // 20 mm inside the page's edges (its outer edge there) and, on the first
 // page only, a black square inside the frame's top-left corner.
