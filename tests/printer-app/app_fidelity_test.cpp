@@ -68,13 +68,14 @@ bool refused(const FidelityCase& c, const std::string& fidelity) {
 }
 
 // Create-Job with `c` and fidelity true, false or absent, what the answer
-// must be, and the job cancelled when one was made.
+// must be, and the job cancelled when one was made; an unlisted attribute
+// through Validate-Job too.
 std::string fidelity_test(const FidelityCase& c, const char* fidelity) {
   bool no_job = refused(c, fidelity);
-  std::string t = std::string("{\n  NAME \"") + c.attr + " fidelity=" + fidelity + "\"\n  OPERATION Create-Job\n" +
-                  kOperation;
-  if (std::string(fidelity) != "absent") t += std::string("  ATTR boolean ipp-attribute-fidelity ") + fidelity + "\n";
-  t += std::string("  GROUP job-attributes-tag\n  ") + c.attr + "\n";
+  std::string request = kOperation;
+  if (std::string(fidelity) != "absent") request += std::string("  ATTR boolean ipp-attribute-fidelity ") + fidelity + "\n";
+  request += std::string("  GROUP job-attributes-tag\n  ") + c.attr + "\n";
+  std::string t = std::string("{\n  NAME \"") + c.attr + " fidelity=" + fidelity + "\"\n  OPERATION Create-Job\n" + request;
   if (c.outcome == FidelityCase::Supported)
     t += std::string("  STATUS successful-ok\n  EXPECT !") + c.name + "\n";
   else
@@ -87,6 +88,10 @@ std::string fidelity_test(const FidelityCase& c, const char* fidelity) {
   if (!no_job)
     t += std::string("{\n  NAME \"Cancel\"\n  OPERATION Cancel-Job\n") + kOperation +
          "  ATTR integer job-id $job-id\n  STATUS successful-ok\n}\n";
+  // Validate-Job answers as a job creation would.
+  if (c.outcome == FidelityCase::Unlisted && !no_job)
+    t += std::string("{\n  NAME \"Validate-Job\"\n  OPERATION Validate-Job\n") + request +
+         "  STATUS successful-ok-ignored-or-substituted-attributes\n}\n";
   return t;
 }
 
@@ -131,7 +136,7 @@ TEST_F(AppFidelity, AValueThePrinterLacksIsRefusedWithFidelityAndReplacedByTheDe
   for (const FidelityCase& c : kCases)
     for (const char* fidelity : {"true", "false", "absent"}) {
       tests += fidelity_test(c, fidelity);
-      count += refused(c, fidelity) ? 1 : 2;  // the job made is cancelled
+      count += refused(c, fidelity) ? 1 : c.outcome == FidelityCase::Unlisted ? 3 : 2;  // cancelled, validated
     }
   writeFile(dir_.file("fidelity.test"), tests);
   ProcessResult r = server_.ipptool("p", {}, {dir_.file("fidelity.test")});
