@@ -1,7 +1,8 @@
 // What a printer does with the job attributes a client sends, as IPP has
 // it: a value outside the printer's "-supported" list is refused when the
 // client asks for fidelity and otherwise replaced by the printer's default,
-// named in the unsupported-attributes group either way; and what CUPS asks
+// named in the unsupported-attributes group either way (an attribute the
+// printer does not list at all with the value 'unsupported'); and what CUPS asks
 // for ("all,media-col-database") gets everything "all" gets.
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ namespace {
 struct FidelityCase {
   const char* name;  // the attribute the printer must name back
   const char* attr;  // ipptool's ATTR line for the job group
-  enum { Supported, Substituted, Refused } outcome;
+  enum { Supported, Substituted, Refused, Unlisted } outcome;  // Unlisted: substituted, named as unsupported
 };
 
 // On a TZ3010: monochrome, 600 dpi, one output bin, no finishings, one
@@ -39,6 +40,10 @@ const FidelityCase kCases[] = {
     {"sides", "ATTR keyword sides foo", FidelityCase::Substituted},
     {"tesvel-negative-print", "ATTR keyword tesvel-negative-print maybe", FidelityCase::Substituted},
     {"job-hold-until", "ATTR keyword job-hold-until foo", FidelityCase::Refused},
+    {"foo-bar", "ATTR integer foo-bar 3", FidelityCase::Unlisted},
+    {"finishings-col", "ATTR collection finishings-col { MEMBER keyword finishing-template staple }",
+     FidelityCase::Unlisted},
+    {"x-image-position", "ATTR keyword x-image-position center", FidelityCase::Unlisted},
     {"number-up", "ATTR integer number-up 1", FidelityCase::Supported},
     {"sides", "ATTR keyword sides two-sided-long-edge", FidelityCase::Supported},
     {"media-col",
@@ -47,6 +52,8 @@ const FidelityCase kCases[] = {
      FidelityCase::Supported},
     {"tesvel-negative-print", "ATTR boolean tesvel-negative-print true", FidelityCase::Supported},
     {"job-hold-until", "ATTR keyword job-hold-until indefinite", FidelityCase::Supported},
+    {"page-border", "ATTR keyword page-border single", FidelityCase::Supported},
+    {"print-darkness", "ATTR integer print-darkness 50", FidelityCase::Supported},
 };
 
 const char kOperation[] = R"(  GROUP operation-attributes-tag
@@ -57,28 +64,34 @@ const char kOperation[] = R"(  GROUP operation-attributes-tag
 )";
 
 bool refused(const FidelityCase& c, const std::string& fidelity) {
-  return c.outcome == FidelityCase::Refused || (c.outcome == FidelityCase::Substituted && fidelity == "true");
+  return c.outcome == FidelityCase::Refused || (c.outcome != FidelityCase::Supported && fidelity == "true");
 }
 
 // Create-Job with `c` and fidelity true, false or absent, what the answer
-// must be, and the job cancelled when one was made.
+// must be, and the job cancelled when one was made; an unlisted attribute
+// through Validate-Job too.
 std::string fidelity_test(const FidelityCase& c, const char* fidelity) {
   bool no_job = refused(c, fidelity);
-  std::string t = std::string("{\n  NAME \"") + c.attr + " fidelity=" + fidelity + "\"\n  OPERATION Create-Job\n" +
-                  kOperation;
-  if (std::string(fidelity) != "absent") t += std::string("  ATTR boolean ipp-attribute-fidelity ") + fidelity + "\n";
-  t += std::string("  GROUP job-attributes-tag\n  ") + c.attr + "\n";
+  std::string request = kOperation;
+  if (std::string(fidelity) != "absent") request += std::string("  ATTR boolean ipp-attribute-fidelity ") + fidelity + "\n";
+  request += std::string("  GROUP job-attributes-tag\n  ") + c.attr + "\n";
+  std::string t = std::string("{\n  NAME \"") + c.attr + " fidelity=" + fidelity + "\"\n  OPERATION Create-Job\n" + request;
   if (c.outcome == FidelityCase::Supported)
     t += std::string("  STATUS successful-ok\n  EXPECT !") + c.name + "\n";
   else
     t += std::string("  STATUS ") +
          (no_job ? "client-error-attributes-or-values-not-supported"
                   : "successful-ok-ignored-or-substituted-attributes") +
-         "\n  EXPECT " + c.name + " IN-GROUP unsupported-attributes-tag\n";
+         "\n  EXPECT " + c.name + (c.outcome == FidelityCase::Unlisted ? " OF-TYPE unsupported" : "") +
+         " IN-GROUP unsupported-attributes-tag\n";
   t += no_job ? "  EXPECT !job-id\n}\n" : "  EXPECT job-id\n}\n";
   if (!no_job)
     t += std::string("{\n  NAME \"Cancel\"\n  OPERATION Cancel-Job\n") + kOperation +
          "  ATTR integer job-id $job-id\n  STATUS successful-ok\n}\n";
+  // Validate-Job answers as a job creation would.
+  if (c.outcome == FidelityCase::Unlisted && !no_job)
+    t += std::string("{\n  NAME \"Validate-Job\"\n  OPERATION Validate-Job\n") + request +
+         "  STATUS successful-ok-ignored-or-substituted-attributes\n}\n";
   return t;
 }
 
@@ -97,6 +110,7 @@ const char kSubstitutedJob[] = R"({
   ATTR keyword print-color-mode color
   ATTR resolution printer-resolution 1200dpi
   ATTR keyword sides foo
+  ATTR integer foo-bar 3
   FILE $filename
   STATUS successful-ok-ignored-or-substituted-attributes
   EXPECT job-id
@@ -110,6 +124,7 @@ const char kSubstitutedJob[] = R"({
   EXPECT job-state WITH-VALUE 9 REPEAT-NO-MATCH REPEAT-LIMIT 600
   EXPECT job-impressions WITH-VALUE 2
   EXPECT job-impressions-completed WITH-VALUE 2
+  EXPECT !foo-bar
 }
 )";
 
@@ -121,7 +136,7 @@ TEST_F(AppFidelity, AValueThePrinterLacksIsRefusedWithFidelityAndReplacedByTheDe
   for (const FidelityCase& c : kCases)
     for (const char* fidelity : {"true", "false", "absent"}) {
       tests += fidelity_test(c, fidelity);
-      count += refused(c, fidelity) ? 1 : 2;  // the job made is cancelled
+      count += refused(c, fidelity) ? 1 : c.outcome == FidelityCase::Unlisted ? 3 : 2;  // cancelled, validated
     }
   writeFile(dir_.file("fidelity.test"), tests);
   ProcessResult r = server_.ipptool("p", {}, {dir_.file("fidelity.test")});

@@ -5,6 +5,9 @@
 // and a USB printer's port status changes during a job.  The SNMP packets
 // and the Printer MIB's error bits are checked directly.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <map>
@@ -239,12 +242,11 @@ TEST(AppWatch, ACupsDriverlessQueueShowsWhyThePrinterWaitsWhileTheJobWaits) {
 TEST(AppWatch, APrinterThatRefusesConnectionsIsOfflineNotPausedWhileTheJobWaits) {
   AppServer server;
   ASSERT_TRUE(server.ready()) << server.log();
-  // A port nothing listens on: every connection is refused.
+  // A printer switched off: its port is bound but nothing listens, so every
+  // connection is refused until it listens.
   int port = 0;
-  {
-    FakePrinterMib gone;
-    port = std::stoi(gone.uri().substr(gone.uri().rfind(':') + 1));
-  }
+  int printer = loopbackSocket(&port);
+  ASSERT_GT(port, 0);
   ASSERT_EQ(server.app({"add", "-d", "gone", "-m", "tesvel_tz3010", "-v",
                         "socket://127.0.0.1:" + std::to_string(port)})
                 .exitStatus,
@@ -253,16 +255,36 @@ TEST(AppWatch, APrinterThatRefusesConnectionsIsOfflineNotPausedWhileTheJobWaits)
   writeFile(dir.file("one.pdf"), makePdf(1));
   int id = server.submit("gone", dir.file("one.pdf"), "application/pdf");
   ASSERT_GT(id, 0);
-  EXPECT_EQ(server.waitForPrinterAttribute("gone", "printer-state-reasons", "offline", deadlineSeconds(30)),
-            "offline") << server.log();
+  EXPECT_EQ(server.waitForPrinterAttribute("gone", "printer-state-reasons", "offline,connecting-to-device",
+                                           deadlineSeconds(30)),
+            "offline,connecting-to-device")
+      << server.log();
   EXPECT_EQ(server.printerAttribute("gone", "printer-state"), "processing");
   EXPECT_EQ(server.printerAttribute("gone", "printer-state-message"),
             "Cannot reach the printer: trying again every 5 seconds.");
   EXPECT_EQ(server.jobAttribute("gone", id, "job-state-reasons"), "printer-stopped");
   EXPECT_EQ(server.jobAttribute("gone", id, "job-state-message"),
             "Cannot reach the printer: trying again every 5 seconds.");
-  ProcessResult cancel = server.app({"cancel", "-d", "gone", "-j", std::to_string(id)});
-  EXPECT_EQ(cancel.exitStatus, 0) << cancel.out << cancel.err;
+
+  // Switched on: the printer takes the job, and nothing is connecting any more.
+  EXPECT_EQ(listen(printer, 4), 0);
+  long taken = 0;
+  std::thread reader([printer, &taken] {
+    pollfd p{printer, POLLIN, 0};
+    int c = poll(&p, 1, deadlineSeconds(60) * 1000) == 1 ? accept4(printer, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    timeval limit{deadlineSeconds(60), 0};
+    if (c >= 0) setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char buffer[65536];
+    for (ssize_t n; c >= 0 && (n = read(c, buffer, sizeof buffer)) > 0;) taken += n;
+    if (c >= 0) close(c);
+  });
+  AppJob job = server.waitForEnd("gone", id, deadlineSeconds(60));
+  reader.join();
+  close(printer);
+  EXPECT_EQ(job.state, "completed") << job.message << server.log();
+  EXPECT_GT(taken, 0);
+  EXPECT_EQ(server.printerAttribute("gone", "printer-state-reasons").find("connecting-to-device"),
+            std::string::npos);
   server.stop();
   EXPECT_EQ(server.sanitizerReports(), "");
 }
