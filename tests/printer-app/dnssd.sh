@@ -12,7 +12,9 @@
 # "lab (2)" (in collision with the peer), the system as
 # "tesvel-printer-app (2)", with the server's port and TXT record (no TLS
 # key: the server offers no TLS), report those names as
-# printer-dns-sd-name, and keep them after a restart.
+# printer-dns-sd-name, and keep them after a restart.  Last, a printer
+# added by its dnssd:// URI (the peer's "Peer Printer") has its status
+# asked at the address the resolution gives.
 #
 #   dnssd.sh BUILD-DIR
 #
@@ -103,7 +105,8 @@ peer)
   trap 'stop_all; exit 0' TERM
   for _ in $(seq 1 100); do ip link show tv1 > /dev/null 2>&1 && break; sleep 0.1; done
   ip link set lo up && ip link set tv1 up && ip addr add 192.0.2.2/24 dev tv1 &&
-    mdns_host peer tv1 && publish "office (2)" _ipp._tcp && publish lab _ipp._tcp && touch "$work/peer.ready"
+    mdns_host peer tv1 && publish "office (2)" _ipp._tcp && publish lab _ipp._tcp &&
+    publish "Peer Printer" _pdl-datastream._tcp && touch "$work/peer.ready"
   wait
   exit 0
   ;;
@@ -197,6 +200,17 @@ grep -q "DNS-SD service name 'office (2)' is in use, now 'office (3)'" "$app_dir
 app_stop
 start_app
 check restarted
+# A printer found by DNS-SD: the peer's "Peer Printer", with no SNMP agent
+# there.  Its address is resolved and asked, so the log says that it does
+# not answer, not that it could not be found.
+app_add peer tesvel_tz3010 "dnssd://Peer%20Printer._pdl-datastream._tcp.local/" ||
+  { echo "FAILED: cannot add the DNS-SD printer"; status=1; }
+for _ in $(seq 1 120); do
+  grep -q "Printer peer.*does not answer SNMP\|Printer peer.*could not be found" "$app_dir/log" && break
+  sleep 0.5
+done
+grep -q "Printer peer.*does not answer SNMP" "$app_dir/log" ||
+  { echo "FAILED: the dnssd:// printer's address was not found and asked"; grep "Printer peer" "$app_dir/log"; status=1; }
 app_stop
 if grep -qE 'runtime error:|ERROR: (Address|Leak)Sanitizer' "$app_dir/server.out"; then
   echo "FAILED: the sanitizers reported:"
