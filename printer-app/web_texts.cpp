@@ -47,6 +47,7 @@ const WebText kPageTexts[] = {
     {"printer-state-reasons.media-low", "Papier geht zur Neige.", "Queda poco papel.", "Papier bientôt épuisé.", "Carta in esaurimento.", "用紙が残りわずかです。"},
     {"printer-state-reasons.media-needed", "Papier einlegen.", "Cargue papel.", "Chargez du papier.", "Caricare la carta.", "用紙をセットしてください。"},
     {"printer-state-reasons.offline", "Nicht erreichbar.", "Sin conexión.", "Hors ligne.", "Non in linea.", "オフライン。"},
+    {"printer-state-reasons.connecting-to-device", "Verbindung zum Drucker wird aufgebaut.", "Conectando con la impresora.", "Connexion à l'imprimante en cours.", "Connessione alla stampante in corso.", "プリンターに接続しています。"},
     {"printer-state-reasons.spool-area-full", "Drucker ausgelastet.", "Impresora ocupada.", "Imprimante occupée.", "Stampante occupata.", "プリンターがビジーです。"},
     {"printer-state-reasons.toner-empty", "Toner leer.", "Tóner agotado.", "Toner épuisé.", "Toner esaurito.", "トナー切れ。"},
     {"printer-state-reasons.toner-low", "Toner fast leer.", "Queda poco tóner.", "Toner bientôt épuisé.", "Toner in esaurimento.", "トナーが残りわずかです。"},

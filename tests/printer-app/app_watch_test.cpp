@@ -22,6 +22,7 @@
 #include "filter_messages.h"
 #include "printer_status.h"
 #include "snmp_status.h"
+#include "web_client.h"
 
 using namespace testing_support;
 
@@ -265,6 +266,10 @@ TEST(AppWatch, APrinterThatRefusesConnectionsIsOfflineNotPausedWhileTheJobWaits)
   EXPECT_EQ(server.jobAttribute("gone", id, "job-state-reasons"), "printer-stopped");
   EXPECT_EQ(server.jobAttribute("gone", id, "job-state-message"),
             "Cannot reach the printer: trying again every 5 seconds.");
+  // The printer's web page says it too, in the reader's language.
+  EXPECT_NE(web(server.port(), "/gone", "").body.find("Offline, Connecting to the printer."), std::string::npos);
+  EXPECT_NE(web(server.port(), "/gone", "", "", "de").body.find("Verbindung zum Drucker wird aufgebaut."),
+            std::string::npos);
 
   // Switched on: the printer takes the job, and nothing is connecting any more.
   EXPECT_EQ(listen(printer, 4), 0);
