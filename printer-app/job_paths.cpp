@@ -165,23 +165,13 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   if (run == nullptr || run->inputFailed) return false;
   cups_page_header2_t h = page_header(*run, options->header);
   run->lines = 0;
-  if (run->placer) {
-    // A page of another size is made the paper's, whole, at the job's
-    // resolution, as Ghostscript renders a document's pages.
-    cups_page_header2_t placed = run->prepared.header;
-    placed.cupsWidth = static_cast<unsigned>(std::lround(placed.cupsPageSize[0] * placed.HWResolution[0] / 72));
-    placed.cupsHeight = static_cast<unsigned>(std::lround(placed.cupsPageSize[1] * placed.HWResolution[1] / 72));
-    std::string how;
-    auto emit = [run](const unsigned char* line, size_t bytes) {
-      cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), static_cast<unsigned>(bytes));
-      return !run->inputFailed;
-    };
-    if (run->placer->startPage(options->header, &placed, emit, &how)) {
-      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u: %s.", page, how.c_str());
-      h = placed;
-    }
-  }
-  return cupsRasterWriteHeader2(run->raster, &h) != 0;
+  if (!run->placer) return cupsRasterWriteHeader2(run->raster, &h) != 0;
+  // A page of another size is made the paper's, whole, at the job's
+  // resolution, as Ghostscript renders a document's pages.
+  cups_page_header2_t placed = run->prepared.header;
+  placed.cupsWidth = static_cast<unsigned>(std::lround(placed.cupsPageSize[0] * placed.HWResolution[0] / 72));
+  placed.cupsHeight = static_cast<unsigned>(std::lround(placed.cupsPageSize[1] * placed.HWResolution[1] / 72));
+  return run->placer->startPage(job, page, options->header, h, &placed, run->raster, &run->inputFailed);
 }
 
 bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,

@@ -77,15 +77,8 @@ bool start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, 
   placed.cupsInteger[CUPS_RASTER_PWG_ImageBoxRight] = placed.cupsWidth;
   placed.cupsInteger[CUPS_RASTER_PWG_ImageBoxBottom] = placed.cupsHeight;
   snprintf(placed.cupsPageSizeName, sizeof placed.cupsPageSizeName, "%s", options->media.size_name);
-  std::string how;
-  auto emit = [run](const unsigned char* line, size_t bytes) {
-    cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), static_cast<unsigned>(bytes));
-    return !run->inputFailed;
-  };
-  if (!run->placer->startPage(options->header, &placed, emit, &how))
-    return cupsRasterWriteHeader2(run->raster, &options->header) != 0;
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u: %s.", page, how.c_str());
-  return cupsRasterWriteHeader2(run->raster, &placed) != 0;
+  return run->placer->startPage(job, page, options->header, options->header, &placed, run->raster,
+                               &run->inputFailed);
 }
 
 bool write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,

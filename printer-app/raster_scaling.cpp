@@ -131,4 +131,20 @@ bool RasterPlacer::startPage(const cups_page_header2_t& data, cups_page_header2_
   return true;
 }
 
+bool RasterPlacer::startPage(pappl_job_t* job, unsigned page, const cups_page_header2_t& data,
+                             const cups_page_header2_t& asCame, cups_page_header2_t* placed, cups_raster_t* raster,
+                             const bool* failed) {
+  std::string how;
+  auto emit = [raster, failed](const unsigned char* line, size_t bytes) {
+    cupsRasterWritePixels(raster, const_cast<unsigned char*>(line), static_cast<unsigned>(bytes));
+    return !*failed;
+  };
+  if (!startPage(data, placed, emit, &how)) {
+    cups_page_header2_t h = asCame;
+    return cupsRasterWriteHeader2(raster, &h) != 0;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u: %s.", page, how.c_str());
+  return cupsRasterWriteHeader2(raster, placed) != 0;
+}
+
 }  // namespace tpa

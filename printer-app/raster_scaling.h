@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <cups/raster.h>
+#include <pappl/pappl.h>
 
 namespace tpa {
 
@@ -87,6 +88,12 @@ class RasterPlacer {
   // to `emit` resampled, and *how says what was done.
   bool startPage(const cups_page_header2_t& data, cups_page_header2_t* out, LineScaler::Emit emit,
                  std::string* how);
+  // The same for a job's page written to `raster`: its header is *placed
+  // when the page is placed, else `asCame`; the placed lines go there until
+  // *failed says the writing failed, and the job's log says how the page
+  // was placed.
+  bool startPage(pappl_job_t* job, unsigned page, const cups_page_header2_t& data, const cups_page_header2_t& asCame,
+                 cups_page_header2_t* placed, cups_raster_t* raster, const bool* failed);
   bool placing() const { return scaler_ != nullptr; }
   bool push(const unsigned char* line) { return scaler_->push(line); }
   bool finish() { return scaler_->finish(); }
